@@ -1,0 +1,15 @@
+# Native build: the portable core's GoogleTest suite against the system GoogleTest.
+find_package(GTest REQUIRED)
+
+set(LAB_LOGIC ${CMAKE_SOURCE_DIR}/tools/lab/lab_reply.cpp)
+add_executable(native_tests ${NATIVE_TEST_SOURCES})
+if(EXISTS ${LAB_LOGIC})
+  target_sources(native_tests PRIVATE ${LAB_LOGIC})
+  target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/lab)
+else()
+  list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/lab_[^/]*$")
+  set_property(TARGET native_tests PROPERTY SOURCES ${NATIVE_TEST_SOURCES})
+endif()
+target_link_libraries(native_tests PRIVATE varnet_core GTest::gtest_main)
+target_compile_options(native_tests PRIVATE ${VARNET_WARNINGS})
+add_test(NAME native_tests COMMAND native_tests)

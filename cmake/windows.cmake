@@ -1,0 +1,53 @@
+# Windows build: the program, its Win32 layer and the test executables that ctest runs under Wine.
+set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+set(WIN32_LIBS comctl32 wininet ws2_32 winmm advapi32 user32 gdi32 shell32 kernel32)
+
+target_compile_definitions(varnet_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+file(GLOB WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*_win.cpp)
+list(FILTER WIN_SOURCES EXCLUDE REGEX "/winmain_win\\.cpp$")
+add_library(varnet_win STATIC ${WIN_SOURCES})
+target_link_libraries(varnet_win PUBLIC varnet_core ${WIN32_LIBS})
+target_compile_options(varnet_win PRIVATE ${VARNET_WARNINGS})
+target_compile_definitions(varnet_win PRIVATE VARNET_MASTER_URL="${VARNET_MASTER_URL}")
+
+enable_language(RC)
+set(RC_FILE ${CMAKE_SOURCE_DIR}/res/varnet.rc)
+add_executable(VarnetBrowser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp)
+if(EXISTS ${RC_FILE})
+  target_sources(VarnetBrowser PRIVATE ${RC_FILE})
+  set_property(SOURCE ${RC_FILE} APPEND PROPERTY OBJECT_DEPENDS
+               ${CMAKE_SOURCE_DIR}/res/VarnetBrowser.manifest)
+endif()
+target_link_libraries(VarnetBrowser PRIVATE varnet_win ${STATIC_RUNTIME})
+target_compile_options(VarnetBrowser PRIVATE ${VARNET_WARNINGS})
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${CMAKE_SOURCE_DIR}/res")
+
+# GoogleTest from the system's sources, built with the cross compiler.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# The portable suite once more, to prove the cross build and the Wine path.
+list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/lab_[^/]*$")
+add_executable(core_tests ${NATIVE_TEST_SOURCES})
+target_link_libraries(core_tests PRIVATE varnet_core gtest_main ${STATIC_RUNTIME})
+add_test(NAME core_tests COMMAND core_tests)
+
+# Helpers shared by the Win32 tests: test windows, fake servers, message pumping.
+file(GLOB WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/support/*.cpp)
+add_library(wintest_support STATIC ${WIN_TEST_SUPPORT})
+target_include_directories(wintest_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/windows/support)
+target_link_libraries(wintest_support PUBLIC varnet_win gtest)
+
+# One executable per Win32 test file: each starts from a clean process with its own globals.
+file(GLOB WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp)
+foreach(test_source ${WIN_TESTS})
+  get_filename_component(name ${test_source} NAME_WE)
+  add_executable(${name} ${test_source})
+  target_link_libraries(${name} PRIVATE wintest_support gtest_main ${STATIC_RUNTIME})
+  target_compile_options(${name} PRIVATE ${VARNET_WARNINGS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endforeach()

@@ -1,0 +1,33 @@
+// Resource ids: dialogs, icons and the controls of the two dialogs.
+#pragma once
+
+// Dialogs
+#define IDD_UPDATE 102
+#define IDD_CONFIG 107
+
+// Icons
+#define IDI_APP 106
+#define IDI_PLAYER 134
+#define IDI_SERVER 135
+#define IDI_GLOBE 136
+#define IDI_PING_GREEN 137
+#define IDI_PING_RED 138
+#define IDI_PING_YELLOW 139
+
+// Update dialog controls
+#define IDC_PROGRESS 1001
+#define IDC_ABORT 1003
+#define IDC_UPDATE_STATUS 1004
+
+// Configuration dialog controls
+#define IDC_ALT_START 1012
+#define IDC_GAME_DIR 1013
+#define IDC_GAME_EXE 1014
+
+// Manifest
+#ifndef CREATEPROCESS_MANIFEST_RESOURCE_ID
+#define CREATEPROCESS_MANIFEST_RESOURCE_ID 1
+#endif
+#ifndef RT_MANIFEST
+#define RT_MANIFEST 24
+#endif

@@ -1,0 +1,34 @@
+// List texts, sort rules and the main window's layout formulas: portable.
+#pragma once
+#include "table/table.h"
+
+// The column whose natural order a list shows, or -1: makes each header a two-state toggle.
+extern int32_t serverSortColumn;
+extern int32_t playerSortColumn;
+
+enum { SERVER_COLUMNS = 5, PLAYER_COLUMNS = 3, STATUS_PARTS = 3 };
+
+int CompareServerRecords(const ServerRecord *a, const ServerRecord *b, int column, int sortColumn);
+int ComparePlayerEntries(const PlayerEntry *a, const PlayerEntry *b, int column, int sortColumn);
+int32_t NextSortColumn(int32_t sortColumn, int clickedColumn);
+int PingImageIndex(int32_t ping);
+
+// Cell texts, cut to the buffer; false for a column that has no text.
+bool FormatServerCell(const ServerRecord *record, int column, char *buffer, int bufferSize);
+bool FormatPlayerCell(const PlayerEntry *player, int column, char *buffer, int bufferSize);
+
+struct ControlRect {
+  int x, y, width, height;
+};
+
+struct MainLayout {
+  ControlRect serverList, playerList;
+  ControlRect exitButton, refreshButton, configButton, updateButton;
+  ControlRect statusBar;
+  int serverColumnWidths[SERVER_COLUMNS];
+  int playerColumnWidths[PLAYER_COLUMNS];
+  int statusEdges[STATUS_PARTS];
+};
+
+// Every position and width is a fixed formula of the client area's width and height.
+void ComputeMainLayout(int width, int height, MainLayout *layout);
