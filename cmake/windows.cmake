@@ -41,6 +41,9 @@ add_library(wintest_support STATIC ${WIN_TEST_SUPPORT})
 target_include_directories(wintest_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/windows/support)
 target_link_libraries(wintest_support PUBLIC varnet_win gtest)
 
+# The lab of simulated servers is a native program, built by the native preset.
+set(VARNET_LAB ${CMAKE_SOURCE_DIR}/build/native/bin/varnet-lab CACHE FILEPATH "The native lab program")
+
 # One executable per Win32 test file: each starts from a clean process with its own globals.
 file(GLOB WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp)
 foreach(test_source ${WIN_TESTS})
@@ -48,6 +51,13 @@ foreach(test_source ${WIN_TESTS})
   add_executable(${name} ${test_source})
   target_link_libraries(${name} PRIVATE wintest_support gtest_main ${STATIC_RUNTIME})
   target_compile_options(${name} PRIVATE ${VARNET_WARNINGS})
-  add_test(NAME ${name} COMMAND ${name})
+  # A test with a sibling NAME.lab config runs while the native lab serves that config.
+  set(lab_config ${CMAKE_SOURCE_DIR}/tests/windows/${name}.lab)
+  if(EXISTS ${lab_config})
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/lib/with-lab.sh
+             ${VARNET_LAB} ${lab_config} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
 endforeach()
