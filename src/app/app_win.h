@@ -19,6 +19,8 @@ void ResolveCachePath(void);
 void LoadCache(void);
 void LoadSettings(void);
 void SaveState(void);
+// SaveState, then the quit message; a later WM_DESTROY does not save again.
+void SaveAndQuit(void);
 
 // Registry seams: the roots are parameters so tests can stand in an unwritable machine key.
 void LoadSettingsFrom(HKEY machineRoot, HKEY userRoot);

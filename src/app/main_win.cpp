@@ -1,33 +1,124 @@
-// Entry, main window and message loop.
+// Entry, main window and message loop: start-up in a fixed order, command dispatch, shut-down.
+#include <winsock2.h>
+
+#include <string.h>
+
+#include "app/app.h"
 #include "app/app_win.h"
+#include "master/master_win.h"
+#include "query/query_win.h"
+#include "resource.h"
+#include "ui/ui_win.h"
 
 HINSTANCE appInstance;
 HWND hwndMain;
 
-LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
+// Set once the run is ending without a save in WM_DESTROY: after Exit, after a failed
+// Winsock start (which must leave the registry and cache untouched) and once the loop is over.
+static bool quitHandled;
 
-int AppMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  appInstance = instance;
+void RegisterMainClass(void) {
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = MainWndProc;
-  wc.hInstance = instance;
+  wc.hInstance = appInstance;
+  wc.hIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_APP));
+  wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+  wc.hbrBackground = (HBRUSH)(COLOR_MENU + 1);
   wc.lpszClassName = APP_NAME;
-  RegisterClassExA(&wc);
-  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, 560, 400, NULL, NULL, instance, NULL);
-  if (hwndMain == NULL) return 1;
-  ShowWindow(hwndMain, SW_SHOWNORMAL);
+  wc.hIconSm = wc.hIcon;
+  if (RegisterClassExA(&wc) == 0) MessageBoxA(NULL, "Error registering class", APP_NAME, MB_OK);
+}
+
+static void SetSmallIcon(void) {
+  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
+                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+  if (icon != NULL) SendMessageA(hwndMain, WM_SETICON, ICON_SMALL, (LPARAM)icon);
+}
+
+static int RunMessageLoop(void) {
   MSG msg;
   while (GetMessageA(&msg, NULL, 0, 0)) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
   return (int)msg.wParam;
+}
+
+int AppMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  appInstance = instance;
+  ResolveCachePath();  // before anything can change the current directory
+  RegisterMainClass();
+  InitCommonControls();
+  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, 560, 400, NULL, NULL, instance, NULL);
+  SetSmallIcon();
+  if (hwndMain == NULL) {
+    MessageBoxA(NULL, "Unable to create window", APP_NAME, MB_OK);
+    return 1;
+  }
+  PostMessageA(hwndMain, WM_APP_INIT, 0, (LPARAM)commandLine);
+  int code = RunMessageLoop();
+  quitHandled = true;
+  return code;
+}
+
+// The order is part of the contract: the table is filled before the controls exist, the
+// settings are read after them, and the first refresh comes last.
+LRESULT InitializeApp(void) {
+  ShowWindow(hwndMain, SW_SHOWNORMAL);
+  UpdateWindow(hwndMain);
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+    MessageBoxA(hwndMain, "Couldn't load Winsock!", "Error", MB_OK);
+    quitHandled = true;
+    PostQuitMessage(1);
+    return 0;
+  }
+  serverCount = 0;
+  LoadCache();
+  memset(gameDir, 0, sizeof gameDir);
+  memset(gameExe, 0, sizeof gameExe);
+  hwndServerList = CreateMainControls(hwndMain, appInstance);
+  LoadSettings();
+  if (gameExe[0] == 0) CopyText(gameExe, sizeof gameExe, DEFAULT_GAME_EXE);
+  RefreshServers();
+  return 0;
+}
+
+void SaveAndQuit(void) {
+  SaveState();
+  quitHandled = true;
+  PostQuitMessage(0);
+}
+
+static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+  switch (LOWORD(wParam)) {
+    case ID_EXIT: SaveAndQuit(); return 0;
+    case ID_REFRESH: RefreshServers(); return 0;
+    case ID_UPDATE:
+      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_UPDATE), hwndMain, UpdateDialogProc, 0);
+      return 0;
+    case ID_CONFIG:
+      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIG), hwndMain, ConfigDialogProc, 0);
+      return 0;
+  }
+  return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+}
+
+static LRESULT OnDestroy(void) {
+  if (!quitHandled) SaveAndQuit();
+  return 0;
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_APP_INIT: return InitializeApp();
+    case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_NOTIFY: return HandleListNotify(wParam, lParam);
+    case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
+    case WM_DESTROY: return OnDestroy();
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
 }

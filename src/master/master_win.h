@@ -1,5 +1,6 @@
 // The update dialog and the master list download (Win32).
 #pragma once
+#include <stdint.h>
 #include <windows.h>
 
 extern HWND hwndUpdateDialog;

@@ -1,0 +1,114 @@
+// The main window's child controls: two list views, four buttons, the status bar and the image lists.
+#include <stdio.h>
+
+#include "app/app_win.h"
+#include "resource.h"
+#include "ui/ui.h"
+#include "ui/ui_win.h"
+
+HWND hwndServerList;
+HWND hwndPlayerList;
+HWND hwndStatusBar;
+HWND hwndRefreshButton;
+
+static const char *const serverHeaders[SERVER_COLUMNS] = {"Host Name", "Address", "Map", "Players", "Ping"};
+static const char *const playerHeaders[PLAYER_COLUMNS] = {"Name", "Score", "Ping"};
+
+void SetStatusText(int part, const char *text) {
+  SendMessageA(hwndStatusBar, SB_SETTEXTA, (WPARAM)part, (LPARAM)text);
+}
+
+// Controls are created without an id and given theirs afterwards through GWL_ID.
+static HWND CreateChild(HWND parent, HINSTANCE instance, const char *cls, const char *text,
+                        DWORD style, const ControlRect &r, int id) {
+  HWND child = CreateWindowExA(0, cls, text, style, r.x, r.y, r.width, r.height, parent, NULL,
+                               instance, NULL);
+  if (child != NULL && id != 0) SetWindowLongPtrA(child, GWLP_ID, id);
+  return child;
+}
+
+static bool InsertColumns(HWND list, const char *const *headers, const int *widths, int count) {
+  for (int i = 0; i < count; i++) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = widths[i];
+    column.pszText = (LPSTR)headers[i];
+    column.iSubItem = i;
+    if (SendMessageA(list, LVM_INSERTCOLUMNA, (WPARAM)i, (LPARAM)&column) == -1) return false;
+  }
+  return true;
+}
+
+static void CreateButtons(HWND parent, HINSTANCE instance, const MainLayout &layout) {
+  const DWORD style = WS_CHILD | WS_VISIBLE;
+  CreateChild(parent, instance, "Button", "Exit", style, layout.exitButton, ID_EXIT);
+  hwndRefreshButton = CreateChild(parent, instance, "Button", "Refresh", style | WS_DISABLED,
+                                  layout.refreshButton, ID_REFRESH);
+  CreateChild(parent, instance, "Button", "Config", style, layout.configButton, ID_CONFIG);
+  CreateChild(parent, instance, "Button", "Update", style, layout.updateButton, ID_UPDATE);
+}
+
+static void SetStatusIcon(HINSTANCE instance, int part, int iconId, int width, int height) {
+  HANDLE icon = LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR);
+  SendMessageA(hwndStatusBar, SB_SETICON, (WPARAM)part, (LPARAM)icon);
+}
+
+static void CreateStatusBar(HWND parent, HINSTANCE instance, const MainLayout &layout) {
+  hwndStatusBar = CreateChild(parent, instance, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE,
+                              layout.statusBar, 0);
+  int edges[STATUS_PARTS];
+  for (int i = 0; i < STATUS_PARTS; i++) edges[i] = layout.statusEdges[i];
+  SendMessageA(hwndStatusBar, SB_SETPARTS, STATUS_PARTS, (LPARAM)edges);
+  SetStatusIcon(instance, 1, IDI_PLAYER, 16, 14);
+  SetStatusIcon(instance, 2, IDI_SERVER, 16, 14);
+  SetStatusIcon(instance, 0, IDI_GLOBE, 14, 14);
+  SetStatusText(0, "Updating Server List...");
+  SetStatusText(1, "0 Players");
+  SetStatusText(2, "0 Servers");
+}
+
+// Returns the server list, or NULL when it or one of the columns could not be made; the
+// controls made so far stay.
+HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
+  RECT client;
+  GetClientRect(hwndParent, &client);
+  MainLayout layout;
+  ComputeMainLayout(client.right - client.left, client.bottom - client.top, &layout);
+
+  const DWORD listStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
+  HWND servers = CreateChild(hwndParent, instance, WC_LISTVIEWA, "", listStyle, layout.serverList, 0);
+  hwndPlayerList = CreateChild(hwndParent, instance, WC_LISTVIEWA, "", listStyle, layout.playerList, 0);
+  SetWindowLongPtrA(hwndPlayerList, GWLP_ID, ID_PLAYER_LIST);
+  SetWindowLongPtrA(servers, GWLP_ID, ID_SERVER_LIST);
+  CreateButtons(hwndParent, instance, layout);
+
+  const LPARAM extended = LVS_EX_SUBITEMIMAGES | LVS_EX_FULLROWSELECT;
+  SendMessageA(servers, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
+  SendMessageA(hwndPlayerList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
+  if (servers == NULL) return NULL;
+  if (!InsertColumns(servers, serverHeaders, layout.serverColumnWidths, SERVER_COLUMNS)) return NULL;
+  if (!InsertColumns(hwndPlayerList, playerHeaders, layout.playerColumnWidths, PLAYER_COLUMNS)) return NULL;
+
+  CreateStatusBar(hwndParent, instance, layout);
+  InitImageLists(servers);
+  return servers;
+}
+
+static void AddIcon(HIMAGELIST list, int iconId) {
+  HICON icon = LoadIconA(appInstance, MAKEINTRESOURCEA(iconId));
+  ImageList_ReplaceIcon(list, -1, icon);  // the list scales it to 16 x 14
+  DestroyIcon(icon);
+}
+
+// Image indices do not follow the resource ids: 1 green, 2 yellow (139), 3 red (138).
+int InitImageLists(HWND hwndServers) {
+  HIMAGELIST serverImages = ImageList_Create(16, 14, ILC_MASK, 5, 0);
+  HIMAGELIST playerImages = ImageList_Create(16, 14, ILC_MASK, 1, 0);
+  static const int serverIcons[] = {IDI_SERVER, IDI_PING_GREEN, IDI_PING_YELLOW, IDI_PING_RED};
+  for (int id : serverIcons) AddIcon(serverImages, id);
+  AddIcon(playerImages, IDI_PLAYER);
+  SendMessageA(hwndServers, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)serverImages);
+  SendMessageA(hwndPlayerList, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)playerImages);
+  return 1;
+}

@@ -1,0 +1,111 @@
+// The list views' notifications: texts and images on demand, sorting, the player list, launching.
+#include "launch/launch_win.h"
+#include "ui/ui.h"
+#include "ui/ui_win.h"
+
+static bool IsRecordIndex(LPARAM index) { return index >= 0 && index < MAX_SERVERS; }
+
+static LPARAM RowParam(HWND list, int row) {
+  LVITEMA item = {};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  item.iSubItem = 0;
+  if (!SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item)) return 0;
+  return item.lParam;
+}
+
+// The record the player list shows: the server list's selection mark, or record 0.
+static const ServerRecord *ShownRecord(void) {
+  int mark = (int)SendMessageA(hwndServerList, LVM_GETSELECTIONMARK, 0, 0);
+  LPARAM index = mark >= 0 ? RowParam(hwndServerList, mark) : 0;
+  return &records[IsRecordIndex(index) ? index : 0];
+}
+
+static void ServerDisplayInfo(NMLVDISPINFOA *info) {
+  LVITEMA &item = info->item;
+  if (!IsRecordIndex(item.lParam)) return;
+  const ServerRecord *record = &records[item.lParam];
+  if (item.mask & LVIF_TEXT) FormatServerCell(record, item.iSubItem, item.pszText, item.cchTextMax);
+  if (item.iSubItem == 4) {
+    item.mask |= LVIF_STATE;
+    item.state = 0;
+    item.stateMask = 0;
+    item.iImage = PingImageIndex(record->ping);
+  }
+}
+
+static void PlayerDisplayInfo(NMLVDISPINFOA *info) {
+  LVITEMA &item = info->item;
+  if (item.lParam < 0 || item.lParam >= MAX_PLAYERS || !(item.mask & LVIF_TEXT)) return;
+  const PlayerEntry *player = &ShownRecord()->players[item.lParam];
+  FormatPlayerCell(player, item.iSubItem, item.pszText, item.cchTextMax);
+}
+
+int CALLBACK CompareServers(LPARAM a, LPARAM b, LPARAM column) {
+  if (!IsRecordIndex(a) || !IsRecordIndex(b)) return 0;
+  return CompareServerRecords(&records[a], &records[b], (int)column, serverSortColumn);
+}
+
+int CALLBACK ComparePlayers(LPARAM a, LPARAM b, LPARAM column) {
+  if (a < 0 || a >= MAX_PLAYERS || b < 0 || b >= MAX_PLAYERS) return 0;
+  const ServerRecord *record = ShownRecord();
+  return ComparePlayerEntries(&record->players[a], &record->players[b], (int)column, playerSortColumn);
+}
+
+// Rows carry the player's index in reply order; their texts come on demand.
+static void FillPlayerList(int row) {
+  SendMessageA(hwndPlayerList, LVM_DELETEALLITEMS, 0, 0);
+  if (row < 0) return;  // the click hit no row
+  LPARAM index = RowParam(hwndServerList, row);
+  if (!IsRecordIndex(index)) return;
+  int32_t count = records[index].playerCount;
+  for (int32_t i = 0; i < count && i < MAX_PLAYERS; i++) {
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE;
+    item.iItem = i;
+    item.pszText = LPSTR_TEXTCALLBACKA;
+    item.lParam = i;
+    SendMessageA(hwndPlayerList, LVM_INSERTITEMA, 0, (LPARAM)&item);
+  }
+}
+
+void ShowPlayers(const NMITEMACTIVATE *activate) { FillPlayerList(activate->iItem); }
+
+// Keyboard moves through the server list refill the player list as a click would.
+static void ServerItemChanged(const NMLISTVIEW *change) {
+  bool nowSelected = (change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED);
+  if ((change->uChanged & LVIF_STATE) && nowSelected) FillPlayerList(change->iItem);
+}
+
+static void SortColumn(HWND list, int column, PFNLVCOMPARE compare, int32_t *sortColumn) {
+  SendMessageA(list, LVM_SORTITEMS, (WPARAM)column, (LPARAM)compare);
+  *sortColumn = NextSortColumn(*sortColumn, column);
+}
+
+static void ServerListNotify(NMHDR *header) {
+  switch (header->code) {
+    case LVN_GETDISPINFOA: ServerDisplayInfo((NMLVDISPINFOA *)header); break;
+    case LVN_COLUMNCLICK:
+      SortColumn(hwndServerList, ((NMLISTVIEW *)header)->iSubItem, CompareServers, &serverSortColumn);
+      break;
+    case NM_DBLCLK: LaunchSelectedServer((NMITEMACTIVATE *)header); break;
+    case NM_CLICK: ShowPlayers((NMITEMACTIVATE *)header); break;
+    case LVN_ITEMCHANGED: ServerItemChanged((NMLISTVIEW *)header); break;
+  }
+}
+
+static void PlayerListNotify(NMHDR *header) {
+  switch (header->code) {
+    case LVN_GETDISPINFOA: PlayerDisplayInfo((NMLVDISPINFOA *)header); break;
+    case LVN_COLUMNCLICK:
+      SortColumn(hwndPlayerList, ((NMLISTVIEW *)header)->iSubItem, ComparePlayers, &playerSortColumn);
+      break;
+  }
+}
+
+LRESULT HandleListNotify(WPARAM wParam, LPARAM lParam) {
+  NMHDR *header = (NMHDR *)lParam;
+  if (wParam == ID_SERVER_LIST) ServerListNotify(header);
+  else if (wParam == ID_PLAYER_LIST) PlayerListNotify(header);
+  return 0;
+}
