@@ -1,4 +1,4 @@
-// Lab logic without sockets: option and config parsing, status replies, master-list bodies, HTTP text.
+// Lab logic without sockets: options, config lines, status replies, master bodies, HTTP text.
 #include "lab_reply.h"
 
 #include <errno.h>
@@ -34,7 +34,7 @@ const char STATUS_PREFIX[] = "\xff\xff\xff\xffstatus";
 const size_t STATUS_PREFIX_SIZE = sizeof(STATUS_PREFIX) - 1;
 const char REPLY_HEADER[] = "\xff\xff\xff\xffprint\n";
 
-// "127.0.0.1:PPPPP\r\n": every port from 27910 to 65535 has five digits, so every line is this long.
+// "127.0.0.1:PPPPP\r\n": ports 27910 to 65535 all have five digits, so every line is this long.
 const uint64_t SIZED_LINE = 17;
 const uint64_t SIZED_PORT_CYCLE = 65535 - LAB_FIRST_LIST_PORT + 1;
 
@@ -384,7 +384,7 @@ bool SplitFields(const char *text, size_t length, const char *separators, char c
       if (quoted && c == '\\' && i + 1 < length && (text[i + 1] == '"' || text[i + 1] == '\\'))
         field += text[++i];
       else if (c == '"') quoted = !quoted;
-      else if (!quoted && ((c != '\0' && strchr(separators, c) != NULL) || c == commentChar))
+      else if (!quoted && c != '\0' && (strchr(separators, c) != NULL || c == commentChar))
         break;
       else field += c;
     }
@@ -601,25 +601,26 @@ void MangleMasterList(LabMasterMode mode, std::string *body) {
 }
 
 // The last line absorbs the remainder as spaces before its CR LF, so every line stays valid.
-void FillSizedList(uint64_t total, uint64_t offset, char *out, size_t length) {
+// A body shorter than one line is the start of the first line.
+static char SizedListByte(uint64_t total, uint64_t position) {
   static const char prefix[] = "127.0.0.1:";
+  static const uint64_t divisors[] = {10000, 1000, 100, 10, 1};
   uint64_t lines = total / SIZED_LINE;
   uint64_t lastStart = lines == 0 ? 0 : (lines - 1) * SIZED_LINE;
-  uint64_t lastLength = total - lastStart;
-  for (size_t i = 0; i < length; i++) {
-    uint64_t position = offset + i;
-    bool inLast = position >= lastStart;
-    uint64_t line = inLast ? (lines == 0 ? 0 : lines - 1) : position / SIZED_LINE;
-    uint64_t column = inLast ? position - lastStart : position % SIZED_LINE;
-    uint64_t port = LAB_FIRST_LIST_PORT + line % SIZED_PORT_CYCLE;
-    uint64_t crColumn = inLast && lines > 0 ? lastLength - 2 : SIZED_LINE - 2;
-    char c = ' ';
-    if (column < 10) c = prefix[column];
-    else if (column < 15) c = (char)('0' + port / (uint64_t)(10000 / Power10(column - 10)) % 10);
-    else if (column == crColumn) c = '\r';
-    else if (column == crColumn + 1) c = '\n';
-    out[i] = c;
-  }
+  bool inLast = position >= lastStart;
+  uint64_t line = inLast ? lastStart / SIZED_LINE : position / SIZED_LINE;
+  uint64_t column = inLast ? position - lastStart : position % SIZED_LINE;
+  uint64_t crColumn = inLast && lines > 0 ? total - lastStart - 2 : SIZED_LINE - 2;
+  uint64_t port = LAB_FIRST_LIST_PORT + line % SIZED_PORT_CYCLE;
+  if (column < 10) return prefix[column];
+  if (column < 15) return (char)('0' + port / divisors[column - 10] % 10);
+  if (column == crColumn) return '\r';
+  if (column == crColumn + 1) return '\n';
+  return ' ';
+}
+
+void FillSizedList(uint64_t total, uint64_t offset, char *out, size_t length) {
+  for (size_t i = 0; i < length; i++) out[i] = SizedListByte(total, offset + i);
 }
 
 void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength,

@@ -1,4 +1,4 @@
-// Lab logic without sockets: option and config parsing, status replies, master-list bodies, HTTP text.
+// Lab logic without sockets: options, config lines, status replies, master bodies, HTTP text.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

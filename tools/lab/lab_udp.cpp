@@ -1,0 +1,175 @@
+// Simulated game servers: one UDP socket each, replies delivered later from one timer queue.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "lab.h"
+
+namespace {
+
+enum { MAX_DATAGRAM = 65536, READS_PER_WAKE = 64, LOGGED_REQUEST_BYTES = 64 };
+
+struct GameSocket {
+  int fd;      // -1 for a closed server
+  int fromFd;  // -1 unless fromport is set
+  unsigned requests;
+  std::string reply;  // built once: every mode answers every request the same way
+};
+
+// A reply waiting for its delay; the queue stays sorted by dueNs, ties in arrival order.
+struct PendingReply {
+  int64_t dueNs;
+  int64_t receivedNs;
+  size_t server;
+  sockaddr_in to;
+};
+
+std::vector<GameSocket> gameSockets;
+std::vector<PendingReply> pendingReplies;
+
+int BindUdp(int port) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address = LoopbackAddress(port);
+  if (bind(fd, (const sockaddr *)&address, sizeof(address)) < 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+bool OpenGameServer(const LabServer &server, GameSocket *game) {
+  game->fd = -1;
+  game->fromFd = -1;
+  game->requests = 0;
+  BuildStatusReply(server, &game->reply);
+  if (server.mode == MODE_CLOSED) return true;
+  game->fd = BindUdp(server.port);
+  if (game->fd < 0) {
+    LogLine("udp %d bind failed: %s", server.port, strerror(errno));
+    return false;
+  }
+  if (server.fromPort == 0) return true;
+  game->fromFd = BindUdp(server.fromPort);
+  if (game->fromFd < 0) {
+    LogLine("udp %d bind of fromport %d failed: %s", server.port, server.fromPort,
+            strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void LogGameServer(const LabServer &server, const GameSocket &game) {
+  std::string host = ServerHostName(server);
+  LogLine("udp %d %s mode %s host \"%s\" map \"%s\" players %zu delay %d ignore %d twice %d "
+          "fromport %d reply len %zu",
+          server.port, server.mode == MODE_CLOSED ? "not bound" : "listening",
+          ServerModeName(server.mode), EscapeForLog(host.data(), host.size(), 80).c_str(),
+          EscapeForLog(server.map.data(), server.map.size(), 80).c_str(), server.players.size(),
+          server.delayMs, server.ignoreCount, server.twice, server.fromPort, game.reply.size());
+}
+
+void ScheduleReply(size_t index, const sockaddr_in &to, int64_t now) {
+  PendingReply pending;
+  pending.receivedNs = now;
+  pending.dueNs = now + (int64_t)labServers[index].delayMs * NS_PER_MS;
+  pending.server = index;
+  pending.to = to;
+  size_t position = pendingReplies.size();
+  while (position > 0 && pendingReplies[position - 1].dueNs > pending.dueNs) position--;
+  pendingReplies.insert(pendingReplies.begin() + (long)position, pending);
+}
+
+void HandleRequest(size_t index, const char *data, size_t length, const sockaddr_in &from,
+                   int64_t now) {
+  const LabServer &server = labServers[index];
+  unsigned number = ++gameSockets[index].requests;
+  LogLine("udp %d request from %s len %zu (#%u) data \"%s\"", server.port,
+          PeerText(from).c_str(), length, number,
+          EscapeForLog(data, length, LOGGED_REQUEST_BYTES).c_str());
+  if (number <= (unsigned)server.ignoreCount) {
+    LogLine("udp %d ignored request #%u", server.port, number);
+  } else if (!IsStatusRequest(data, length)) {
+    LogLine("udp %d not a status request, no reply to #%u", server.port, number);
+  } else if (!ServerAnswers(server)) {
+    LogLine("udp %d silent, no reply to #%u", server.port, number);
+  } else {
+    ScheduleReply(index, from, now);
+    if (server.twice) ScheduleReply(index, from, now);
+  }
+}
+
+void SendReply(const PendingReply &pending, int64_t now) {
+  const LabServer &server = labServers[pending.server];
+  const GameSocket &game = gameSockets[pending.server];
+  int fd = game.fromFd >= 0 ? game.fromFd : game.fd;
+  ssize_t sent = sendto(fd, game.reply.data(), game.reply.size(), 0,
+                        (const sockaddr *)&pending.to, sizeof(pending.to));
+  if (sent < 0) {
+    LogLine("udp %d reply failed: %s", server.port, strerror(errno));
+    return;
+  }
+  char fromText[32] = "";
+  if (game.fromFd >= 0) snprintf(fromText, sizeof(fromText), " from port %d", server.fromPort);
+  LogLine("udp %d reply len %zu%s after %lld ms", server.port, game.reply.size(), fromText,
+          (long long)((now - pending.receivedNs) / NS_PER_MS));
+}
+
+}  // namespace
+
+bool OpenGameServers() {
+  gameSockets.resize(labServers.size());
+  for (size_t i = 0; i < labServers.size(); i++) {
+    if (!OpenGameServer(labServers[i], &gameSockets[i])) return false;
+    LogGameServer(labServers[i], gameSockets[i]);
+  }
+  return true;
+}
+
+void CloseGameServers() {
+  for (size_t i = 0; i < gameSockets.size(); i++) {
+    if (gameSockets[i].fd >= 0) close(gameSockets[i].fd);
+    if (gameSockets[i].fromFd >= 0) close(gameSockets[i].fromFd);
+    gameSockets[i].fd = -1;
+    gameSockets[i].fromFd = -1;
+  }
+  pendingReplies.clear();
+}
+
+void AddGameServerPolls(PollSet *set) {
+  for (size_t i = 0; i < gameSockets.size(); i++)
+    if (gameSockets[i].fd >= 0) AddPoll(set, gameSockets[i].fd, POLLIN, OWNER_UDP, i);
+}
+
+void ReadGameServer(size_t index, int64_t now) {
+  static char data[MAX_DATAGRAM];
+  for (int i = 0; i < READS_PER_WAKE; i++) {
+    sockaddr_in from;
+    socklen_t fromLength = sizeof(from);
+    ssize_t length = recvfrom(gameSockets[index].fd, data, sizeof(data), 0, (sockaddr *)&from,
+                              &fromLength);
+    if (length < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        LogLine("udp %d receive failed: %s", labServers[index].port, strerror(errno));
+      return;
+    }
+    HandleRequest(index, data, (size_t)length, from, now);
+  }
+}
+
+void SendDueReplies(int64_t now) {
+  size_t due = 0;
+  while (due < pendingReplies.size() && pendingReplies[due].dueNs <= now) {
+    SendReply(pendingReplies[due], now);
+    due++;
+  }
+  pendingReplies.erase(pendingReplies.begin(), pendingReplies.begin() + (long)due);
+}
+
+int64_t NextReplyDue() { return pendingReplies.empty() ? NO_DEADLINE : pendingReplies[0].dueNs; }
