@@ -16,8 +16,10 @@ set(RC_FILE ${CMAKE_SOURCE_DIR}/res/varnet.rc)
 add_executable(VarnetBrowser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp)
 if(EXISTS ${RC_FILE})
   target_sources(VarnetBrowser PRIVATE ${RC_FILE})
+  # Ninja does not see what the .rc pulls in; name it, so icon edits rebuild the resources.
+  file(GLOB RC_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/icons/*.ico)
   set_property(SOURCE ${RC_FILE} APPEND PROPERTY OBJECT_DEPENDS
-               ${CMAKE_SOURCE_DIR}/res/VarnetBrowser.manifest)
+               ${CMAKE_SOURCE_DIR}/res/VarnetBrowser.manifest ${CMAKE_SOURCE_DIR}/res/resource.h ${RC_INPUTS})
 endif()
 target_link_libraries(VarnetBrowser PRIVATE varnet_win ${STATIC_RUNTIME})
 target_compile_options(VarnetBrowser PRIVATE ${VARNET_WARNINGS})
@@ -60,4 +62,11 @@ foreach(test_source ${WIN_TESTS})
     add_test(NAME ${name} COMMAND ${name})
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endforeach()
+
+# Tests that need the program's icons and dialog templates.
+foreach(t main_window_test config_dialog_test)
+  if(TARGET ${t} AND EXISTS ${RC_FILE})
+    target_sources(${t} PRIVATE ${RC_FILE})
+  endif()
 endforeach()

@@ -11,6 +11,7 @@ extern HWND hwndMain;
 
 int AppMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 void RegisterMainClass(void);
+HWND CreateMainWindow(void);
 LRESULT InitializeApp(void);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -46,14 +46,20 @@ static int RunMessageLoop(void) {
   return (int)msg.wParam;
 }
 
+// Fixed outer size; no sizing border or maximize box, so the layout is computed once.
+HWND CreateMainWindow(void) {
+  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, 560, 400, NULL, NULL, appInstance, NULL);
+  SetSmallIcon();
+  return hwndMain;
+}
+
 int AppMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   appInstance = instance;
   ResolveCachePath();  // before anything can change the current directory
   RegisterMainClass();
   InitCommonControls();
-  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, 560, 400, NULL, NULL, instance, NULL);
-  SetSmallIcon();
+  CreateMainWindow();
   if (hwndMain == NULL) {
     MessageBoxA(NULL, "Unable to create window", APP_NAME, MB_OK);
     return 1;

@@ -1,0 +1,319 @@
+// The real main window in-process: layout, start-up texts, rows after a pass against the lab,
+// sorting, the player list, and real mouse and keyboard input.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/app_win.h"
+#include "pump.h"
+#include "query/query_win.h"
+#include "ui/ui.h"
+#include "ui/ui_win.h"
+#include "window_read.h"
+
+namespace {
+
+const char *const HINT = "No servers to query! Try clicking the Update button.";
+
+// The lab config beside this file serves these: Alpha ~20 ms, Bravo ~200 ms, charlie ~350 ms,
+// and a silent server that never answers.
+const int ALPHA = 28101, BRAVO = 28102, CHARLIE = 28103, SILENT = 28104;
+
+class MainWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    strcat(dir, "varnet-main-window");
+    CreateDirectoryA(dir, NULL);
+    SetCurrentDirectoryA(dir);
+    DeleteFileA("kestrel.cache");
+    appInstance = GetModuleHandleA(NULL);
+    ResolveCachePath();
+    RegisterMainClass();
+    InitCommonControls();
+    ASSERT_NE(nullptr, CreateMainWindow());
+    PostMessageA(hwndMain, WM_APP_INIT, 0, 0);
+    ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
+  }
+
+  static bool PassCompleted() { return StatusText(hwndStatusBar, 0).rfind("Completed.", 0) == 0; }
+
+  static void RunPass() {
+    SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);
+    ASSERT_TRUE(PumpUntil(PassCompleted, 20000)) << StatusText(hwndStatusBar, 0);
+  }
+
+  static std::vector<std::string> Column(HWND list, int column) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < ListCount(list); i++) texts.push_back(ListText(list, i, column));
+    return texts;
+  }
+
+  static void ClickColumn(int column) {
+    NMLISTVIEW click = {};
+    click.hdr.hwndFrom = hwndServerList;
+    click.hdr.idFrom = ID_SERVER_LIST;
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    SendMessageA(hwndMain, WM_NOTIFY, ID_SERVER_LIST, (LPARAM)&click);
+  }
+
+  static void ClickRow(int row) {
+    NMITEMACTIVATE click = {};
+    click.hdr.hwndFrom = hwndServerList;
+    click.hdr.idFrom = ID_SERVER_LIST;
+    click.hdr.code = NM_CLICK;
+    click.iItem = row;
+    SendMessageA(hwndMain, WM_NOTIFY, ID_SERVER_LIST, (LPARAM)&click);
+  }
+
+  static void SeedLabServers() {
+    serverCount = 0;
+    AppendServer("127.0.0.1", ALPHA);
+    AppendServer("127.0.0.1", SILENT);
+    AppendServer("127.0.0.1", CHARLIE);
+    AppendServer("127.0.0.1", BRAVO);
+  }
+};
+
+void ExpectChild(int id, const char *cls, const char *text, DWORD style, RECT expected) {
+  SCOPED_TRACE(id);
+  HWND child = GetDlgItem(hwndMain, id);
+  ASSERT_NE(nullptr, child);
+  EXPECT_STREQ(cls, ClassName(child).c_str());
+  EXPECT_EQ(text, WindowText(child));
+  EXPECT_EQ(style, (DWORD)GetWindowLongA(child, GWL_STYLE) & ~(DWORD)WS_CLIPSIBLINGS);
+  RECT r = ChildRect(child);
+  EXPECT_EQ(expected.left, r.left);
+  EXPECT_EQ(expected.top, r.top);
+  EXPECT_EQ(expected.right, r.right);
+  EXPECT_EQ(expected.bottom, r.bottom);
+}
+
+TEST_F(MainWindow, FixedSizeWindowThatCannotBeResized) {
+  RECT window, client;
+  GetWindowRect(hwndMain, &window);
+  GetClientRect(hwndMain, &client);
+  EXPECT_EQ(560, window.right - window.left);
+  EXPECT_EQ(400, window.bottom - window.top);
+  EXPECT_EQ(554, client.right);  // what Wine gives a 560 x 400 captioned window
+  EXPECT_EQ(375, client.bottom);
+  LONG style = GetWindowLongA(hwndMain, GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(IsWindowVisible(hwndMain));
+  EXPECT_STREQ("Varnet Server Browser", WindowText(hwndMain).c_str());
+}
+
+TEST_F(MainWindow, ChildrenStandWhereTheLayoutPutsThem) {
+  const DWORD list = WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
+  const DWORD button = WS_CHILD | WS_VISIBLE;
+  ExpectChild(143, "SysListView32", "", list, RECT{0, 0, 554, 187});
+  ExpectChild(144, "SysListView32", "", list, RECT{0, 189, 464, 354});
+  ExpectChild(142, "Button", "Update", button, RECT{470, 201, 548, 225});
+  ExpectChild(161, "Button", "Config", button, RECT{470, 241, 548, 265});
+  ExpectChild(141, "Button", "Refresh", button | WS_DISABLED, RECT{470, 281, 548, 305});
+  ExpectChild(140, "Button", "Exit", button, RECT{470, 321, 548, 345});
+  EXPECT_EQ(hwndServerList, GetDlgItem(hwndMain, 143));
+  EXPECT_EQ(hwndPlayerList, GetDlgItem(hwndMain, 144));
+  EXPECT_EQ(hwndRefreshButton, GetDlgItem(hwndMain, 141));
+  EXPECT_EQ(0, GetDlgCtrlID(hwndStatusBar));
+  EXPECT_STREQ("msctls_statusbar32", ClassName(hwndStatusBar).c_str());
+  RECT bar = ChildRect(hwndStatusBar);
+  EXPECT_EQ(375, bar.bottom);  // the bar places itself along the bottom
+  for (HWND l : {hwndServerList, hwndPlayerList}) {
+    LRESULT ex = SendMessageA(l, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    EXPECT_EQ(LVS_EX_SUBITEMIMAGES | LVS_EX_FULLROWSELECT, ex);
+    EXPECT_NE(0, SendMessageA(l, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+  }
+}
+
+TEST_F(MainWindow, ColumnsStatusPartsAndStartTexts) {
+  const char *serverHeaders[] = {"Host Name", "Address", "Map", "Players", "Ping"};
+  const int serverWidths[] = {188, 107, 107, 69, 64};
+  for (int i = 0; i < 5; i++) {
+    char text[64] = "";
+    LVCOLUMNA c = {};
+    c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    c.pszText = text;
+    c.cchTextMax = sizeof text;
+    ASSERT_TRUE(SendMessageA(hwndServerList, LVM_GETCOLUMNA, i, (LPARAM)&c));
+    EXPECT_STREQ(serverHeaders[i], text);
+    EXPECT_EQ(serverWidths[i], c.cx);
+    EXPECT_EQ(LVCFMT_LEFT, c.fmt & LVCFMT_JUSTIFYMASK);
+  }
+  const char *playerHeaders[] = {"Name", "Score", "Ping"};
+  const int playerWidths[] = {184, 92, 92};
+  for (int i = 0; i < 3; i++) {
+    char text[64] = "";
+    LVCOLUMNA c = {};
+    c.mask = LVCF_TEXT | LVCF_WIDTH;
+    c.pszText = text;
+    c.cchTextMax = sizeof text;
+    ASSERT_TRUE(SendMessageA(hwndPlayerList, LVM_GETCOLUMNA, i, (LPARAM)&c));
+    EXPECT_STREQ(playerHeaders[i], text);
+    EXPECT_EQ(playerWidths[i], c.cx);
+  }
+  int edges[4] = {};
+  EXPECT_EQ(3, SendMessageA(hwndStatusBar, SB_GETPARTS, 4, (LPARAM)edges));
+  EXPECT_EQ(332, edges[0]);
+  EXPECT_EQ(450, edges[1]);
+  EXPECT_EQ(568, edges[2]);
+  for (int part = 0; part < 3; part++) EXPECT_NE(0, SendMessageA(hwndStatusBar, SB_GETICON, part, 0)) << part;
+  EXPECT_EQ(HINT, StatusText(hwndStatusBar, 0));  // the empty table's first refresh
+  EXPECT_EQ("0 Players", StatusText(hwndStatusBar, 1));
+  EXPECT_EQ("0 Servers", StatusText(hwndStatusBar, 2));
+  EXPECT_FALSE(IsWindowEnabled(hwndRefreshButton));
+  EXPECT_STREQ("quake2.exe", gameExe);
+}
+
+TEST_F(MainWindow, CommandsOutsideTheFourGoToTheDefaultProcedure) {
+  // DefWindowProc answers 0 to WM_COMMAND; the test is that nothing happens and nothing breaks.
+  for (int id : {143, 150, 160, 139, 162, 9999}) {
+    EXPECT_EQ(0, SendMessageA(hwndMain, WM_COMMAND, id, 0)) << id;
+  }
+  EXPECT_EQ(HINT, StatusText(hwndStatusBar, 0));
+  EXPECT_TRUE(IsWindow(hwndMain));
+}
+
+TEST_F(MainWindow, RowsAfterAPassShowTextsAndPingImages) {
+  SeedLabServers();
+  RunPass();
+  EXPECT_EQ("Completed. 3 of 4 servers responded.", StatusText(hwndStatusBar, 0));
+  EXPECT_EQ("3 Players", StatusText(hwndStatusBar, 1));
+  EXPECT_EQ("3 Servers", StatusText(hwndStatusBar, 2));
+  EXPECT_TRUE(IsWindowEnabled(hwndRefreshButton));
+  ASSERT_EQ(3, ListCount(hwndServerList));
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
+  EXPECT_EQ("127.0.0.1:28101", ListText(hwndServerList, 0, 1));
+  EXPECT_EQ("q2dm1", ListText(hwndServerList, 0, 2));
+  EXPECT_EQ("2 / 16", ListText(hwndServerList, 0, 3));
+  EXPECT_EQ("1 / 8", ListText(hwndServerList, 1, 3));
+  EXPECT_EQ("0 / 12", ListText(hwndServerList, 2, 3));
+  EXPECT_EQ("base1", ListText(hwndServerList, 1, 2));
+  const int images[] = {1, 2, 3};
+  for (int row = 0; row < 3; row++) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(0, ListImage(hwndServerList, row, 0));
+    EXPECT_EQ(images[row], ListImage(hwndServerList, row, 4));
+    int ping = atoi(ListText(hwndServerList, row, 4).c_str());
+    EXPECT_EQ(records[ListParam(hwndServerList, row)].ping, ping);
+  }
+  EXPECT_EQ(4, serverSortColumn);
+}
+
+TEST_F(MainWindow, HeaderClicksToggleBetweenNaturalAndReversedOrder) {
+  ClickColumn(4);  // the pass left the list sorted by ping: reversed first
+  EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
+  ClickColumn(3);
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
+  ClickColumn(3);
+  EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
+  ClickColumn(3);
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
+  ClickColumn(0);  // byte-wise: capitals first
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
+  ClickColumn(0);
+  EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
+  EXPECT_EQ(-1, serverSortColumn);
+}
+
+TEST_F(MainWindow, ClickingARowShowsItsPlayersAndClickingBelowEmptiesThem) {
+  ClickColumn(4);  // ascending ping: Alpha, Bravo Base, charlie
+  ASSERT_EQ("Alpha", ListText(hwndServerList, 0, 0));
+  ListView_SetSelectionMark(hwndServerList, 0);
+  ClickRow(0);
+  ASSERT_EQ(2, ListCount(hwndPlayerList));
+  EXPECT_EQ((std::vector<std::string>{"Bob", "Ann"}), Column(hwndPlayerList, 0));  // reply order
+  EXPECT_EQ((std::vector<std::string>{"12", "3"}), Column(hwndPlayerList, 1));
+  EXPECT_EQ((std::vector<std::string>{"48", "20"}), Column(hwndPlayerList, 2));
+  EXPECT_EQ(0, ListImage(hwndPlayerList, 0, 0));
+
+  NMLISTVIEW click = {};
+  click.hdr.hwndFrom = hwndPlayerList;
+  click.hdr.idFrom = ID_PLAYER_LIST;
+  click.hdr.code = LVN_COLUMNCLICK;
+  click.iSubItem = 2;
+  SendMessageA(hwndMain, WM_NOTIFY, ID_PLAYER_LIST, (LPARAM)&click);  // ping ascending
+  EXPECT_EQ((std::vector<std::string>{"Ann", "Bob"}), Column(hwndPlayerList, 0));
+  ClickRow(0);  // a refill keeps reply order and the sort state
+  EXPECT_EQ((std::vector<std::string>{"Bob", "Ann"}), Column(hwndPlayerList, 0));
+  EXPECT_EQ(2, playerSortColumn);
+
+  ClickRow(-1);
+  EXPECT_EQ(0, ListCount(hwndPlayerList));
+  ListView_SetSelectionMark(hwndServerList, 2);
+  ClickRow(2);  // charlie has nobody on
+  EXPECT_EQ(0, ListCount(hwndPlayerList));
+}
+
+// Real input through the display: proves NM_CLICK, LVN_COLUMNCLICK and keyboard selection
+// arrive from the list view itself.
+void ClickAt(HWND window, POINT clientPoint) {
+  ClientToScreen(window, &clientPoint);
+  SetCursorPos(clientPoint.x, clientPoint.y);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+  PumpFor(700);  // separate clicks must not merge into a double-click
+}
+
+void PressKey(WORD key) {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = key;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, input, sizeof(INPUT));
+  PumpFor(300);
+}
+
+TEST_F(MainWindow, RealClicksAndArrowKeys) {
+  SetForegroundWindow(hwndMain);
+  PumpFor(300);
+  ASSERT_EQ("Alpha", ListText(hwndServerList, 0, 0));
+  RECT row;
+  ListView_GetItemRect(hwndServerList, 1, &row, LVIR_BOUNDS);
+  ClickAt(hwndServerList, POINT{40, (row.top + row.bottom) / 2});
+  EXPECT_EQ((std::vector<std::string>{"Cid"}), Column(hwndPlayerList, 0));
+
+  PressKey(VK_UP);  // the player list follows the keyboard selection
+  EXPECT_EQ((std::vector<std::string>{"Bob", "Ann"}), Column(hwndPlayerList, 0));
+
+  HWND header = ListView_GetHeader(hwndServerList);
+  RECT headerItem;
+  Header_GetItemRect(header, 3, &headerItem);
+  ClickAt(header, POINT{(headerItem.left + headerItem.right) / 2, (headerItem.top + headerItem.bottom) / 2});
+  EXPECT_EQ(3, serverSortColumn);
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
+
+  RECT last;
+  ListView_GetItemRect(hwndServerList, 2, &last, LVIR_BOUNDS);
+  ClickAt(hwndServerList, POINT{40, last.bottom + 30});  // below the last row
+  EXPECT_EQ(0, ListCount(hwndPlayerList));
+}
+
+TEST_F(MainWindow, RefreshDuringAPassChangesNothing) {
+  SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);
+  PumpFor(400);
+  SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);  // ignored while the pass runs
+  ASSERT_TRUE(PumpUntil(PassCompleted, 20000));
+  PumpFor(500);
+  EXPECT_EQ(3, ListCount(hwndServerList));
+  EXPECT_EQ("Completed. 3 of 4 servers responded.", StatusText(hwndStatusBar, 0));
+  EXPECT_EQ(3, respondedCount);
+  EXPECT_EQ(3, playerTotal);
+}
+
+}  // namespace
