@@ -1,0 +1,223 @@
+// The probe's reading and driving subcommands: status bar, list rows, points for clicks, buttons, dialogs.
+#include <stdio.h>
+#include <string.h>
+
+#include "probe.h"
+
+enum { DEFAULT_WAIT_MS = 10000, CLASS_NAME_SIZE = 64 };
+
+// The browser at once (no waiting); reports its absence on stderr.
+static HWND Browser(void) {
+  HWND browser = FindBrowser();
+  if (browser == NULL) fprintf(stderr, "probe: no browser window\n");
+  return browser;
+}
+
+// "servers" or "players": the list view with that control id.
+static HWND NamedList(HWND browser, const char *name) {
+  if (strcmp(name, "servers") == 0) return ChildById(browser, ID_SERVER_LIST);
+  if (strcmp(name, "players") == 0) return ChildById(browser, ID_PLAYER_LIST);
+  fprintf(stderr, "probe: unknown list \"%s\" (servers or players)\n", name);
+  return NULL;
+}
+
+int CmdFind(int argc, char **argv) {
+  HWND browser = WaitForBrowser((DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_WAIT_MS));
+  if (browser == NULL) return PROBE_FAILED;
+  printf("window %p pid %lu visible %d\n", (void *)browser, (unsigned long)WindowProcess(browser),
+         IsWindowVisible(browser) ? 1 : 0);
+  return PROBE_OK;
+}
+
+// With a part number: that part's text alone; without: every part as "N<TAB>TEXT".
+int CmdStatus(int argc, char **argv) {
+  HWND browser = Browser();
+  if (browser == NULL) return PROBE_FAILED;
+  RemoteBuffer remote;
+  if (!OpenRemote(browser, &remote)) return PROBE_FAILED;
+  HWND statusBar = FindStatusBar(browser);
+  char text[PROBE_TEXT_SIZE];
+  int status = PROBE_OK;
+  for (int part = 0; part < 3; part++) {
+    if (argc > 0 && part != ParseInt(argv[0], -1)) continue;
+    if (!ReadStatusPart(statusBar, &remote, part, text, sizeof text)) status = PROBE_FAILED;
+    if (argc > 0) printf("%s\n", text);
+    else printf("%d\t%s\n", part, text);
+  }
+  CloseRemote(&remote);
+  return status;
+}
+
+static bool StartsWith(const char *text, const char *prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
+
+// wait-status PART PREFIX [TIMEOUT_MS]: polls until the part's text starts with PREFIX.
+int CmdWaitStatus(int argc, char **argv) {
+  if (argc < 2) return PROBE_USAGE;
+  int part = ParseInt(argv[0], 0);
+  DWORD timeout = (DWORD)ParseInt(argc > 2 ? argv[2] : NULL, DEFAULT_WAIT_MS);
+  HWND browser = WaitForBrowser(timeout);
+  RemoteBuffer remote;
+  if (browser == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  char text[PROBE_TEXT_SIZE] = "";
+  DWORD start = GetTickCount();
+  bool found = false;
+  while (!found && !Elapsed(start, timeout) && IsWindow(browser)) {
+    found = ReadStatusPart(FindStatusBar(browser), &remote, part, text, sizeof text) && StartsWith(text, argv[1]);
+    if (!found) Sleep(POLL_MS);
+  }
+  CloseRemote(&remote);
+  if (!found) fprintf(stderr, "probe: status part %d is \"%s\", not \"%s...\"\n", part, text, argv[1]);
+  else printf("%s\n", text);
+  return found ? PROBE_OK : PROBE_FAILED;
+}
+
+static void PrintRow(HWND list, RemoteBuffer *remote, int row, int columns, bool withImage) {
+  char text[PROBE_TEXT_SIZE];
+  printf("%d", row);
+  for (int column = 0; column < columns; column++) {
+    ReadListCell(list, remote, row, column, text, sizeof text);
+    printf("\t%s", text);
+  }
+  if (withImage) printf("\t%d", ReadListImage(list, remote, row, 4));
+  printf("\n");
+}
+
+// rows servers|players: "ROW<TAB>cells...", the server rows ending with the ping column's image.
+int CmdRows(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  RemoteBuffer remote;
+  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  bool servers = strcmp(argv[0], "servers") == 0;
+  int count = ListCount(list);
+  for (int row = 0; row < count; row++) PrintRow(list, &remote, row, servers ? 5 : 3, servers);
+  CloseRemote(&remote);
+  return PROBE_OK;
+}
+
+int CmdCount(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  if (list == NULL) return PROBE_FAILED;
+  printf("%d\n", ListCount(list));
+  return PROBE_OK;
+}
+
+static void PrintCenter(const RECT &rect) {
+  printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}
+
+// item-point LIST ROW: the screen point in the middle of the row's first cell.
+int CmdItemPoint(int argc, char **argv) {
+  if (argc < 2) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  RemoteBuffer remote;
+  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  RECT rect;
+  bool ok = ReadListRect(list, &remote, ParseInt(argv[1], -1), &rect);
+  CloseRemote(&remote);
+  if (ok) PrintCenter(rect);
+  return ok ? PROBE_OK : PROBE_FAILED;
+}
+
+// header-point LIST COLUMN: the screen point in the middle of that column's header.
+int CmdHeaderPoint(int argc, char **argv) {
+  if (argc < 2) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  RemoteBuffer remote;
+  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  RECT rect;
+  bool ok = ReadHeaderRect(list, &remote, ParseInt(argv[1], -1), &rect);
+  CloseRemote(&remote);
+  if (ok) PrintCenter(rect);
+  return ok ? PROBE_OK : PROBE_FAILED;
+}
+
+// window-point: a harmless spot to click on (the middle of the status bar) to give the window focus.
+int CmdWindowPoint(int, char **) {
+  HWND browser = Browser();
+  HWND statusBar = browser != NULL ? FindStatusBar(browser) : NULL;
+  RECT rect;
+  if (statusBar == NULL || !GetWindowRect(statusBar, &rect)) return PROBE_FAILED;
+  PrintCenter(rect);
+  return PROBE_OK;
+}
+
+// text ID: the text of the main window's child with that id.
+int CmdText(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND child = browser != NULL ? ChildById(browser, ParseInt(argv[0], -1)) : NULL;
+  char text[PROBE_TEXT_SIZE];
+  if (!ReadWindowText(child, text, sizeof text)) return PROBE_FAILED;
+  printf("%s\n", text);
+  return PROBE_OK;
+}
+
+int CmdEnabled(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND child = browser != NULL ? ChildById(browser, ParseInt(argv[0], -1)) : NULL;
+  if (child == NULL) return PROBE_FAILED;
+  printf("%d\n", IsWindowEnabled(child) ? 1 : 0);
+  return PROBE_OK;
+}
+
+// Posted, not sent: Update and Config open modal dialogs, which would hold a sent message.
+static bool PostButton(HWND parent, int id) {
+  HWND button = ChildById(parent, id);
+  if (button == NULL) {
+    fprintf(stderr, "probe: no control %d\n", id);
+    return false;
+  }
+  return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button) != 0;
+}
+
+// press ID: a click of the main window's button with that id, as its parent sees it.
+int CmdPress(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  return browser != NULL && PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
+}
+
+// close [dialog]: WM_CLOSE to the main window (the close box), or to the open dialog.
+int CmdClose(int argc, char **argv) {
+  HWND browser = Browser();
+  if (browser == NULL) return PROBE_FAILED;
+  HWND target = browser;
+  if (argc > 0 && strcmp(argv[0], "dialog") == 0) target = FindBrowserDialog(WindowProcess(browser));
+  return target != NULL && PostMessageA(target, WM_CLOSE, 0, 0) ? PROBE_OK : PROBE_FAILED;
+}
+
+// wait-gone [TIMEOUT_MS]: until no browser window is left.
+int CmdWaitGone(int argc, char **argv) {
+  DWORD timeout = (DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_WAIT_MS);
+  DWORD start = GetTickCount();
+  while (FindBrowser() != NULL) {
+    if (Elapsed(start, timeout)) return PROBE_FAILED;
+    Sleep(POLL_MS);
+  }
+  return PROBE_OK;
+}
+
+static BOOL CALLBACK PrintProcessWindow(HWND window, LPARAM pid) {
+  if (WindowProcess(window) != (DWORD)pid) return TRUE;
+  char name[CLASS_NAME_SIZE] = "";
+  char title[PROBE_TEXT_SIZE] = "";
+  GetClassNameA(window, name, sizeof name);
+  ReadWindowText(window, title, sizeof title);
+  printf("%p\t%s\t%d\t%s\n", (void *)window, name, IsWindowVisible(window) ? 1 : 0, title);
+  return TRUE;
+}
+
+// windows: the browser process's top-level windows (message boxes included), "HWND class visible title".
+int CmdWindows(int, char **) {
+  HWND browser = Browser();
+  if (browser == NULL) return PROBE_FAILED;
+  EnumWindows(PrintProcessWindow, (LPARAM)WindowProcess(browser));
+  return PROBE_OK;
+}

@@ -1,0 +1,197 @@
+// The probe's measurements: start-up time, message round trips during a refresh pass, memory and handles.
+#include "probe.h"
+
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <tlhelp32.h>
+
+enum { MAX_SAMPLES = 200000, DEFAULT_PASS_LIMIT_MS = 60000 };
+
+static const ULONGLONG UNIX_EPOCH_AS_FILETIME = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
+
+static double samples[MAX_SAMPLES];
+static int sampleCount;
+
+static ULONGLONG FileTimeValue(const FILETIME &time) {
+  return ((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+static double NowMs(void) {
+  static LARGE_INTEGER frequency;
+  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+// wait-shown [TIMEOUT_MS]: prints "waiting" at once, then polls every millisecond until the
+// browser's window is visible and prints when that happened, as Unix time and as time since
+// the browser's process was created.
+int CmdWaitShown(int argc, char **argv) {
+  DWORD timeout = (DWORD)ParseInt(argc > 0 ? argv[0] : NULL, 30000);
+  printf("waiting\n");
+  fflush(stdout);
+  DWORD start = GetTickCount();
+  HWND browser = NULL;
+  while ((browser = FindBrowser()) == NULL || !IsWindowVisible(browser)) {
+    if (Elapsed(start, timeout)) return PROBE_FAILED;
+    Sleep(1);
+  }
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  printf("shown_unix_ms %llu\n", (FileTimeValue(now) - UNIX_EPOCH_AS_FILETIME) / 10000ULL);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, WindowProcess(browser));
+  FILETIME created, exited, kernel, user;
+  if (process != NULL && GetProcessTimes(process, &created, &exited, &kernel, &user))
+    printf("since_process_start_ms %lld\n", (long long)(FileTimeValue(now) - FileTimeValue(created)) / 10000LL);
+  if (process != NULL) CloseHandle(process);
+  return PROBE_OK;
+}
+
+// One WM_NULL round trip in milliseconds, or -1 when the browser did not answer in time.
+static double RoundTrip(HWND browser) {
+  double start = NowMs();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(browser, WM_NULL, 0, 0, SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) return -1;
+  return NowMs() - start;
+}
+
+static void AddSample(double value) {
+  if (sampleCount < MAX_SAMPLES) samples[sampleCount++] = value;
+}
+
+static int CompareDoubles(const void *a, const void *b) {
+  double x = *(const double *)a, y = *(const double *)b;
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+// "rtt_samples N", "rtt_max_ms", "rtt_median_ms", "rtt_p99_ms"; a missed answer counts as the timeout.
+static void PrintRoundTrips(void) {
+  printf("rtt_samples %d\n", sampleCount);
+  if (sampleCount == 0) return;
+  qsort(samples, (size_t)sampleCount, sizeof samples[0], CompareDoubles);
+  printf("rtt_max_ms %.2f\n", samples[sampleCount - 1]);
+  printf("rtt_median_ms %.2f\n", samples[sampleCount / 2]);
+  printf("rtt_p99_ms %.2f\n", samples[(sampleCount * 99) / 100]);
+}
+
+static void TakeRoundTrip(HWND browser) {
+  double rtt = RoundTrip(browser);
+  AddSample(rtt < 0 ? (double)SEND_TIMEOUT_MS : rtt);
+}
+
+// rtt [COUNT] [INTERVAL_MS]: COUNT round trips, INTERVAL_MS apart.
+int CmdRtt(int argc, char **argv) {
+  int count = ParseInt(argc > 0 ? argv[0] : NULL, 100);
+  int interval = ParseInt(argc > 1 ? argv[1] : NULL, 5);
+  HWND browser = FindBrowser();
+  if (browser == NULL || count <= 0) return PROBE_FAILED;
+  for (int i = 0; i < count; i++) {
+    TakeRoundTrip(browser);
+    Sleep((DWORD)interval);
+  }
+  PrintRoundTrips();
+  return PROBE_OK;
+}
+
+// refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]: starts a refresh pass (the Refresh command, sent, so the
+// pass has begun when it returns), takes round trips until the status bar shows the completion
+// text, and prints the pass time and the round trips.
+int CmdRefreshRtt(int argc, char **argv) {
+  DWORD timeout = (DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_PASS_LIMIT_MS);
+  int interval = ParseInt(argc > 1 ? argv[1] : NULL, 2);
+  HWND browser = FindBrowser();
+  RemoteBuffer remote;
+  if (browser == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  HWND statusBar = FindStatusBar(browser);
+  char text[PROBE_TEXT_SIZE] = "";
+  double start = NowMs();
+  SendBounded(browser, WM_COMMAND, MAKEWPARAM(ID_REFRESH, BN_CLICKED), (LPARAM)ChildById(browser, ID_REFRESH));
+  bool done = false;
+  while (!done && NowMs() - start < (double)timeout) {
+    TakeRoundTrip(browser);
+    done = ReadStatusPart(statusBar, &remote, 0, text, sizeof text) && strncmp(text, "Completed.", 10) == 0;
+    if (!done) Sleep((DWORD)interval);
+  }
+  double passMs = NowMs() - start;
+  CloseRemote(&remote);
+  printf("status %s\n", text);
+  printf("pass_ms %.1f\n", passMs);
+  PrintRoundTrips();
+  return done ? PROBE_OK : PROBE_FAILED;
+}
+
+static int CountThreads(DWORD pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == pid) count++;
+  CloseHandle(snapshot);
+  return count;
+}
+
+// The system-wide handle list, as NtQuerySystemInformation(SystemHandleInformation) gives it.
+struct HandleEntry {
+  ULONG ownerPid;
+  BYTE objectType;
+  BYTE flags;
+  USHORT value;
+  PVOID object;
+  ACCESS_MASK access;
+};
+struct HandleTable {
+  ULONG count;
+  HandleEntry entries[1];
+};
+typedef LONG(WINAPI *QuerySystemInformation)(ULONG infoClass, PVOID info, ULONG size, PULONG needed);
+
+enum { SYSTEM_HANDLE_INFORMATION = 16, MAX_HANDLE_TABLE = 64 << 20 };
+
+// Wine leaves GetProcessHandleCount at 0 for other processes, so the handles are also counted
+// in the system's handle list; -1 when that list is not available either.
+static int CountHandlesInSystemList(DWORD pid) {
+  QuerySystemInformation query =
+      (QuerySystemInformation)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+  if (query == NULL) return -1;
+  for (ULONG size = 1 << 20; size <= MAX_HANDLE_TABLE; size *= 2) {
+    HandleTable *table = (HandleTable *)VirtualAlloc(NULL, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (table == NULL) return -1;
+    ULONG needed = 0;
+    LONG status = query(SYSTEM_HANDLE_INFORMATION, table, size, &needed);
+    int count = 0;
+    for (ULONG i = 0; status == 0 && i < table->count; i++)
+      if (table->entries[i].ownerPid == pid) count++;
+    VirtualFree(table, 0, MEM_RELEASE);
+    if (status == 0) return count;
+  }
+  return -1;
+}
+
+// memory: the browser's working set and private bytes (now and peak, in KB), handles and threads.
+int CmdMemory(int, char **) {
+  HWND browser = FindBrowser();
+  if (browser == NULL) return PROBE_FAILED;
+  DWORD pid = WindowProcess(browser);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == NULL) return PROBE_FAILED;
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  if (GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+    printf("working_set_kb %llu\n", (unsigned long long)counters.WorkingSetSize / 1024);
+    printf("peak_working_set_kb %llu\n", (unsigned long long)counters.PeakWorkingSetSize / 1024);
+    printf("private_kb %llu\n", (unsigned long long)counters.PagefileUsage / 1024);
+    printf("peak_private_kb %llu\n", (unsigned long long)counters.PeakPagefileUsage / 1024);
+  }
+  DWORD handles = 0;
+  if (!GetProcessHandleCount(process, &handles)) handles = 0;
+  printf("handles %lu\n", (unsigned long)handles);
+  printf("handles_in_system_list %d\n", CountHandlesInSystemList(pid));
+  printf("threads %d\n", CountThreads(pid));
+  CloseHandle(process);
+  return PROBE_OK;
+}
