@@ -14,6 +14,10 @@ extern char cachePath[SETTING_TEXT_SIZE];
 #define CACHE_FILE_NAME "kestrel.cache"
 #define DEFAULT_GAME_EXE "quake2.exe"
 
+// Gives a non-empty directory its one trailing backslash, within size (the last character
+// gives way when the text fills the buffer).
+void EndWithBackslash(char *dir, size_t size);
+
 // Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored.
 void LoadServerCache(const char *path);
 // Writes the records in use, byte for byte; false when the file can't be created.

@@ -1,9 +1,133 @@
-// PLACEHOLDER until the settings work lands: keeps the program linking.
+// Registry settings, the cache file's place, and the save at the end of a run.
+//
+// The settings key lives under HKEY_LOCAL_MACHINE, which a standard user cannot write. So the
+// save falls back to the same key path under HKEY_CURRENT_USER, and keeps that per-user key
+// up to date once it exists; the load reads the machine key, then the per-user key over it.
+// Nothing here is ever reported: missing data means defaults, unwritable data is skipped.
 #include <winsock2.h>
 
+#include <string.h>
+
+#include "app/app.h"
 #include "app/app_win.h"
 
-void ResolveCachePath(void) {}
-void LoadCache(void) {}
-void LoadSettings(void) {}
-void SaveState(void) { WSACleanup(); }
+// 32-bit builds of the program read and write the 32-bit view; this 64-bit build joins them.
+static const REGSAM REGISTRY_VIEW = KEY_WOW64_32KEY;
+
+static const char Q2_DIR_VALUE[] = "Q2Dir";
+static const char Q2_EXE_VALUE[] = "q2Exe";
+static const char STARTUP_METHOD_VALUE[] = "Alt. Startup Method";
+
+void ResolveCachePath(void) {
+  char path[SETTING_TEXT_SIZE];
+  DWORD length = GetFullPathNameA(".\\" CACHE_FILE_NAME, sizeof path, path, NULL);
+  // A start-up directory too deep for a 260-byte path keeps the relative name: the save then
+  // writes wherever is current, which is still the start-up directory unless a search moved it.
+  if (length == 0 || length >= sizeof path) {
+    CopyText(cachePath, sizeof cachePath, CACHE_FILE_NAME);
+    return;
+  }
+  CopyText(cachePath, sizeof cachePath, path);
+}
+
+void LoadCache(void) {
+  if (cachePath[0] == 0) ResolveCachePath();
+  LoadServerCache(cachePath);
+}
+
+// Takes the stored bytes of a string value whatever its type. A text of up to 259 characters
+// is terminated after its bytes; a longer one (or one that doesn't fit the 260-byte buffer)
+// is ignored, as a cut path or name would only point somewhere wrong.
+static void ReadTextValue(HKEY key, const char *name, char *setting) {
+  char text[SETTING_TEXT_SIZE + 1];  // one spare byte: a full buffer can still be terminated
+  DWORD size = SETTING_TEXT_SIZE;
+  memset(text, 0, sizeof text);
+  if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)text, &size) != ERROR_SUCCESS) return;
+  if (size > SETTING_TEXT_SIZE) return;
+  text[size] = 0;
+  if (strlen(text) >= SETTING_TEXT_SIZE) return;
+  CopyText(setting, SETTING_TEXT_SIZE, text);
+}
+
+static void ReadNumberValue(HKEY key, const char *name, int32_t *setting) {
+  int32_t number = *setting;  // fewer than 4 stored bytes replace only the low ones
+  DWORD size = sizeof number;
+  if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)&number, &size) != ERROR_SUCCESS) return;
+  *setting = number;
+}
+
+static void ReadSettingsKey(HKEY root) {
+  HKEY key;
+  if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_READ | REGISTRY_VIEW, &key) != ERROR_SUCCESS) {
+    return;  // normally: never saved there
+  }
+  ReadNumberValue(key, STARTUP_METHOD_VALUE, &startupMethod);
+  ReadTextValue(key, Q2_DIR_VALUE, gameDir);
+  ReadTextValue(key, Q2_EXE_VALUE, gameExe);
+  RegCloseKey(key);
+}
+
+void LoadSettingsFrom(HKEY machineRoot, HKEY userRoot) {
+  ReadSettingsKey(machineRoot);
+  ReadSettingsKey(userRoot);
+}
+
+void LoadSettings(void) { LoadSettingsFrom(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER); }
+
+static bool WriteText(HKEY key, const char *name, const char *setting) {
+  char text[SETTING_TEXT_SIZE];
+  CopyText(text, sizeof text, setting);  // the terminator written is always a real one
+  DWORD size = (DWORD)strlen(text) + 1;
+  return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, size) == ERROR_SUCCESS;
+}
+
+// True only when every value was written, so a half-written key still gets the fallback.
+static bool WriteSettingValues(HKEY key) {
+  DWORD method = (DWORD)startupMethod;
+  bool written = WriteText(key, Q2_DIR_VALUE, gameDir);
+  written = WriteText(key, Q2_EXE_VALUE, gameExe) && written;
+  written = RegSetValueExA(key, STARTUP_METHOD_VALUE, 0, REG_DWORD, (const BYTE *)&method,
+                           sizeof method) == ERROR_SUCCESS && written;
+  return written;
+}
+
+// Makes sure the key exists, then opens it for writing; both handles are closed again.
+static bool CreateAndWriteKey(HKEY root) {
+  HKEY created = NULL;
+  HKEY key = NULL;
+  bool written = false;
+  RegCreateKeyExA(root, SETTINGS_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | REGISTRY_VIEW,
+                  NULL, &created, NULL);
+  if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_WRITE | REGISTRY_VIEW, &key) == ERROR_SUCCESS) {
+    written = WriteSettingValues(key);
+    RegCloseKey(key);
+  }
+  if (created != NULL) RegCloseKey(created);
+  return written;
+}
+
+// Only an existing per-user key is updated: it is created only when the machine key fails.
+static void UpdateExistingKey(HKEY root) {
+  HKEY key;
+  if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_WRITE | REGISTRY_VIEW, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  WriteSettingValues(key);
+  RegCloseKey(key);
+}
+
+void SaveSettingsTo(HKEY machineRoot, HKEY userRoot) {
+  if (CreateAndWriteKey(machineRoot)) {
+    UpdateExistingKey(userRoot);  // else its older values would win at the next load
+    return;
+  }
+  CreateAndWriteKey(userRoot);
+}
+
+// Each step runs whatever became of the one before it.
+void SaveState(void) {
+  SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
+  if (cachePath[0] == 0) ResolveCachePath();
+  SaveServerCache(cachePath);
+  WSACleanup();
+}

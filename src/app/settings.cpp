@@ -1,0 +1,22 @@
+// The three user settings and the cache file's place, shared by the dialog, the launch and the save.
+#include <string.h>
+
+#include "app/app.h"
+
+char gameDir[SETTING_TEXT_SIZE];
+char gameExe[SETTING_TEXT_SIZE];
+int32_t startupMethod;
+char cachePath[SETTING_TEXT_SIZE];
+
+// The launch joins the directory and the executable name directly, so a non-empty directory
+// must end with a backslash. When the text leaves no room for one, its last character gives
+// way: the directory never grows past its buffer and never loses the backslash.
+void EndWithBackslash(char *dir, size_t size) {
+  if (size < 2) return;
+  size_t length = strnlen(dir, size - 1);
+  dir[length] = 0;
+  if (length == 0 || dir[length - 1] == '\\') return;
+  if (length + 1 >= size) length = size - 2;
+  dir[length] = '\\';
+  dir[length + 1] = 0;
+}
