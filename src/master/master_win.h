@@ -1,7 +1,8 @@
 // The update dialog and the master list download (Win32).
 #pragma once
-#include <stdint.h>
 #include <windows.h>
+
+#include "master/master.h"
 
 extern HWND hwndUpdateDialog;
 
@@ -9,8 +10,34 @@ extern HWND hwndUpdateDialog;
 // dialog still exists: the thread itself never calls on the dialog.
 #define WM_APP_UPDATE_DIALOG (WM_APP + 1)
 
+// wParam of WM_APP_UPDATE_DIALOG; lParam carries the operation's value. The message answers
+// TRUE when it reached the dialog and FALSE when the dialog of that download has gone.
+enum UpdateOperation {
+  UPDATE_SET_STATUS = 1,  // lParam: const char *, the status line
+  UPDATE_MOVE_PROGRESS,   // lParam: the increment (PBM_DELTAPOS)
+  UPDATE_SET_PROGRESS,    // lParam: the position (PBM_SETPOS)
+  UPDATE_SET_BUTTON,      // lParam: const char *, the button's caption
+  UPDATE_END_DIALOG       // lParam: the dialog's result
+};
+
+enum { MASTER_URL_SIZE = 1024 };
+
+// The list's address, fixed at build time (VARNET_MASTER_URL); tests point it elsewhere.
+extern char masterUrl[MASTER_URL_SIZE];
+
+// What the latest ParseMasterList was given: the byte count received and how much of it is
+// text (NUL bytes keep the rest out). Written by the download thread before it parses.
+extern volatile LONG parsedBodyTotal;
+extern volatile LONG parsedTextLength;
+
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD WINAPI FetchMasterList(LPVOID unused);
 void ReportUpdateError(const char *message);
 void ParseMasterList(char *text, int32_t length);
 LRESULT HandleUpdateDialogMessage(WPARAM wParam, LPARAM lParam);
+
+// 1 from the start of a download thread until its very last step; set by the dialog (GUI
+// thread) before it starts the thread, cleared by the thread. Only one download runs at a
+// time, so two merges can never overlap.
+extern volatile LONG updateRunning;
+bool IsUpdateRunning(void);

@@ -1,0 +1,133 @@
+// The master list download thread: WinInet transfer, error report, and the merge that ends it.
+#include <windows.h>
+#include <wininet.h>
+#include <stdio.h>
+
+#include "app/app_win.h"
+#include "master/master_win.h"
+#include "query/query_win.h"
+
+#ifndef VARNET_MASTER_URL
+#define VARNET_MASTER_URL "http://127.0.0.1:27900/servers.txt"
+#endif
+
+char masterUrl[MASTER_URL_SIZE] = VARNET_MASTER_URL;
+volatile LONG parsedBodyTotal;
+volatile LONG parsedTextLength;
+
+enum {
+  NETWORK_TIMEOUT_MS = 30000,    // connecting, and each wait for more of the reply
+  TRANSFER_LIMIT_MS = 120000,    // a server trickling bytes ends the body here
+  PASS_WAIT_MS = 60000           // longer than any pass: 64 queries, names to resolve
+};
+
+// The thread never calls on the dialog itself: the main window applies the change on the GUI
+// thread, and only while this download's dialog is still open.
+static void SendUpdateOperation(UpdateOperation operation, LPARAM value) {
+  HWND window = hwndMain;
+  if (window != NULL) SendMessageA(window, WM_APP_UPDATE_DIALOG, (WPARAM)operation, value);
+}
+
+static void SetUpdateStatus(const char *text) { SendUpdateOperation(UPDATE_SET_STATUS, (LPARAM)text); }
+
+static void MoveUpdateProgress(int delta) { SendUpdateOperation(UPDATE_MOVE_PROGRESS, delta); }
+
+void ReportUpdateError(const char *message) {
+  char text[1024];
+  if (message == NULL) {
+    // First, before any call can replace the failing call's code.
+    snprintf(text, sizeof text, "ERROR: WinInet Error (%d)", (int)GetLastError());
+    message = text;
+  }
+  SetUpdateStatus(message);
+  SendUpdateOperation(UPDATE_SET_PROGRESS, 5);
+  SendUpdateOperation(UPDATE_SET_BUTTON, (LPARAM) "Close");
+}
+
+void ParseMasterList(char *text, int32_t length) {
+  // The length may count NUL bytes the join kept out of the text; only the text is read.
+  int32_t usable = UsableTextLength(text, length);
+  InterlockedExchange(&parsedBodyTotal, length);
+  InterlockedExchange(&parsedTextLength, usable);
+  if (!IsMasterListBody(text, usable)) {
+    ReportUpdateError("ERROR: Invalid response.");
+    return;
+  }
+  // Query threads of a running pass write into the records; the table changes only after.
+  if (!WaitForPassToComplete(PASS_WAIT_MS)) {
+    ReportUpdateError("ERROR: A refresh is still running.");
+    return;
+  }
+  MergeMasterList(text, usable);
+  MoveUpdateProgress(5);
+  SendUpdateOperation(UPDATE_END_DIALOG, 0);
+  RefreshServers();
+}
+
+// Reads until the body ends, a read fails, the size limit or the time limit is reached, or
+// memory runs out; whatever arrived until then is the body.
+static void ReadMasterBody(HINTERNET request, MasterText *body) {
+  static char chunk[MASTER_READ_SIZE + 1];  // one download at a time uses it
+  DWORD start = GetTickCount();
+  for (;;) {
+    int32_t allowance = MasterReadAllowance(body);
+    if (allowance == 0 || GetTickCount() - start > TRANSFER_LIMIT_MS) return;
+    ZeroMemory(chunk, sizeof chunk);
+    DWORD count = 0;
+    if (!InternetReadFile(request, chunk, (DWORD)allowance, &count)) return;
+    MoveUpdateProgress(3);
+    if (count == 0) return;
+    if (count > (DWORD)allowance) count = (DWORD)allowance;
+    if (!AppendMasterChunk(body, chunk, (int32_t)count)) return;
+  }
+}
+
+static void SetNetworkTimeouts(HINTERNET internet) {
+  DWORD timeout = NETWORK_TIMEOUT_MS;
+  InternetSetOptionA(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+}
+
+static void ReceiveMasterList(HINTERNET request) {
+  MasterText body = {};
+  ReadMasterBody(request, &body);
+  MoveUpdateProgress(4);
+  if (body.text == NULL) {
+    ReportUpdateError(NULL);  // the first read failed or the body was empty
+  } else {
+    SetUpdateStatus("Parsing servers...");
+    ParseMasterList(body.text, body.total);
+  }
+  ReleaseMasterText(&body);
+}
+
+static DWORD TransferMasterList(void) {
+  SetUpdateStatus("Loading WinInet...");
+  HINTERNET internet = InternetOpenA(APP_NAME, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+  if (internet == NULL) {
+    ReportUpdateError(NULL);
+    return 1;
+  }
+  SetNetworkTimeouts(internet);
+  MoveUpdateProgress(1);
+  SetUpdateStatus("Fetching server list...");
+  HINTERNET request = InternetOpenUrlA(internet, masterUrl, NULL, 0,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+  if (request == NULL) {
+    ReportUpdateError(NULL);
+    InternetCloseHandle(internet);
+    return 1;
+  }
+  MoveUpdateProgress(2);
+  SetUpdateStatus("Receiving data...");
+  ReceiveMasterList(request);
+  InternetCloseHandle(request);
+  InternetCloseHandle(internet);
+  return 0;
+}
+
+DWORD WINAPI FetchMasterList(LPVOID) {
+  DWORD code = TransferMasterList();
+  InterlockedExchange(&updateRunning, 0);  // last: a new Update may start from here on
+  return code;
+}

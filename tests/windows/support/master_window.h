@@ -1,0 +1,48 @@
+// A stand-in main window for the update tests: real controls, the update dialog run as the
+// Update button runs it, and a record of every dialog change the download thread asked for.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// What a watcher sees of the update dialog, on the GUI thread.
+struct DialogView {
+  HWND dialog;
+  std::string status;  // control 1004 ("" when there is no dialog)
+  int position;        // the progress bar (-1 when there is no dialog)
+  int rangeLow, rangeHigh;
+  std::string button;  // control 1003
+};
+DialogView ViewUpdateDialog(HWND dialog);
+
+// One WM_APP_UPDATE_DIALOG as the main window received it, and the dialog around it.
+struct UpdateStep {
+  int operation;
+  LPARAM value;
+  std::string text;   // the operation's text, for the status and button operations
+  bool applied;       // what HandleUpdateDialogMessage answered
+  bool passRunning;   // a refresh pass was running when the message arrived
+  DialogView before;  // the dialog as it was before the message was handled
+  DialogView after;   // ...and after it
+};
+
+// Creates hwndMain with the program's own controls (server list, player list, status bar);
+// its window procedure forwards list notifications and WM_APP_UPDATE_DIALOG as the program's does.
+bool CreateMasterTestWindow(void);
+
+// The record of dialog changes since the last ClearUpdateSteps.
+const std::vector<UpdateStep> &UpdateSteps(void);
+void ClearUpdateSteps(void);
+
+// Opens the update dialog with DialogBoxParamA, as the Update button does, and calls watch
+// every 10 ms on the GUI thread while it runs. The watcher may post input to the dialog. A
+// dialog still open after limitMs is ended by force and *timedOut is set.
+void RunUpdateDialog(const std::function<void(const DialogView &)> &watch, DWORD limitMs, bool *timedOut);
+
+// Input as the user gives it: a key to the dialog's focused control, a click of the button,
+// the close box.
+void PressDialogKey(HWND dialog, WPARAM key);
+void ClickDialogButton(HWND dialog);
+void ClickCloseBox(HWND dialog);
