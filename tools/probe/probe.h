@@ -79,3 +79,4 @@ int CmdRtt(int argc, char **argv);
 int CmdRefreshRtt(int argc, char **argv);
 int CmdMemory(int argc, char **argv);
 int CmdWindowPoint(int argc, char **argv);
+int CmdRect(int argc, char **argv);

@@ -147,6 +147,15 @@ int CmdWindowPoint(int, char **) {
   return PROBE_OK;
 }
 
+// rect: the main window's outer rectangle on screen, "X Y WIDTH HEIGHT".
+int CmdRect(int, char **) {
+  HWND browser = Browser();
+  RECT rect;
+  if (browser == NULL || !GetWindowRect(browser, &rect)) return PROBE_FAILED;
+  printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  return PROBE_OK;
+}
+
 // text ID: the text of the main window's child with that id.
 int CmdText(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
