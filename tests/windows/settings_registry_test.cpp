@@ -60,6 +60,8 @@ class MachineSettings : public testing::Test {
   void SetUp() override { Clean(); }
   void TearDown() override { Clean(); }
   static void Clean() {
+    // A key left in the 64-bit view by a faulty build would fool the view check.
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, KEY_WOW64_64KEY, 0);
     DeleteSettingsKey(HKEY_LOCAL_MACHINE);
     DeleteSettingsKey(HKEY_CURRENT_USER);
     ClearSettings();
@@ -138,6 +140,9 @@ TEST_F(MachineSettings, BadDirectoryValuesEndTerminatedOrIgnored) {
       {"260 characters, no terminator", REG_SZ, std::string(260, 'e'), "before\\"},
       {"260 characters and terminator", REG_SZ, std::string(260, 'f') + '\0', "before\\"},
       {"600 characters", REG_SZ, std::string(599, 'g') + '\0', "before\\"},
+      // Wine's RegSetValueExA terminates REG_SZ data itself; binary data stays as given.
+      {"259 bytes binary, no terminator", REG_BINARY, longest, longest.c_str()},
+      {"260 bytes binary, no terminator", REG_BINARY, std::string(260, 'h'), "before\\"},
       {"short, no terminator", REG_SZ, "C:\\Q2\\", "C:\\Q2\\"},
       {"binary type", REG_BINARY, "bin\\", "bin\\"},
       {"number type", REG_DWORD, Number(0x00636261), "abc"},
