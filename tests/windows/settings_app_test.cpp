@@ -42,7 +42,8 @@ struct FakeServer {
 
 DWORD WINAPI ServeStatus(LPVOID param) {
   FakeServer *server = (FakeServer *)param;
-  static const char reply[] = "\xFF\xFF\xFF\xFFprint\n\\hostname\\Fake\\mapname\\q2dm1\\maxclients\\8\n";
+  static const char reply[] =
+      "\xFF\xFF\xFF\xFFprint\n\\hostname\\Fake\\mapname\\q2dm1\\maxclients\\8\n";
   DWORD start = GetTickCount();
   while (!server->stop && GetTickCount() - start < SERVER_LIFETIME_MS) {
     fd_set readable;
@@ -64,11 +65,15 @@ DWORD WINAPI ServeStatus(LPVOID param) {
 bool StartFake(FakeServer *server) {
   memset(server, 0, sizeof *server);
   server->socket = socket(AF_INET, SOCK_DGRAM, 0);
+  if (server->socket == INVALID_SOCKET) return false;
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   int length = sizeof address;
-  if (bind(server->socket, (sockaddr *)&address, sizeof address) != 0) return false;
+  if (bind(server->socket, (sockaddr *)&address, sizeof address) != 0) {
+    closesocket(server->socket);
+    return false;
+  }
   getsockname(server->socket, (sockaddr *)&address, &length);
   server->port = ntohs(address.sin_port);
   server->thread = CreateThread(NULL, 0, ServeStatus, server, 0, NULL);
@@ -208,6 +213,7 @@ class BrowserRuns : public testing::Test {
     ASSERT_EQ(0, WSAStartup(MAKEWORD(1, 1), &wsa));
   }
   void TearDown() override {
+    for (int i = 0; i < fakeCount; i++) StopFake(&fakes[i]);
     WSACleanup();
     DeleteFileA(CachePath().c_str());
     RemoveDirectoryA(startDir.c_str());
@@ -218,7 +224,15 @@ class BrowserRuns : public testing::Test {
     DeleteSettingsKey(HKEY_CURRENT_USER);
   }
   std::string CachePath(void) { return Join(startDir, CACHE_FILE_NAME); }
+  bool StartFakes(int count) {
+    for (; fakeCount < count; fakeCount++) {
+      if (!StartFake(&fakes[fakeCount])) return false;
+    }
+    return true;
+  }
   std::string startDir;
+  FakeServer fakes[2];
+  int fakeCount = 0;  // stopped in TearDown, however the case ended
 };
 
 TEST_F(BrowserRuns, FirstStartExitSavesTheDefaults) {
@@ -252,9 +266,8 @@ bool BothQueried(void *param) {
 }
 
 TEST_F(BrowserRuns, RestartsLoadTheCacheAndQueryThoseServers) {
-  FakeServer servers[2];
-  ASSERT_TRUE(StartFake(&servers[0]));
-  ASSERT_TRUE(StartFake(&servers[1]));
+  ASSERT_TRUE(StartFakes(2));
+  FakeServer *servers = fakes;
   memset(records, 0, sizeof records);
   serverCount = 0;
   AppendServer("127.0.0.1", servers[0].port);
@@ -281,8 +294,6 @@ TEST_F(BrowserRuns, RestartsLoadTheCacheAndQueryThoseServers) {
       EXPECT_EQ(i == 0 ? 1 : 0, image[i].fromMasterList);
     }
   }
-  StopFake(&servers[0]);
-  StopFake(&servers[1]);
 }
 
 HWND OpenConfig(const Browser &browser) {

@@ -89,10 +89,10 @@ TEST_F(MachineSettings, SaveWritesTheThreeValuesWithTerminators) {
 TEST_F(MachineSettings, KeyLivesInThe32BitView) {
   SetSettings("C:\\Q2\\", "q2.exe", 2);
   SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
+  const char redirected[] = "SOFTWARE\\Wow6432Node\\tallow\\Varnet Server Browser";
   HKEY key;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\tallow\\Varnet Server Browser",
-                          0, KEY_READ | KEY_WOW64_64KEY, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, redirected, 0,
+                                         KEY_READ | KEY_WOW64_64KEY, &key));
   RegCloseKey(key);
   EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0,
                                          KEY_READ | KEY_WOW64_64KEY, &key));

@@ -43,7 +43,9 @@ void FillTable(int count) {
   }
 }
 
-std::string TableImage(void) { return std::string((const char *)records, serverCount * sizeof(ServerRecord)); }
+std::string TableImage(void) {
+  return std::string((const char *)records, serverCount * sizeof(ServerRecord));
+}
 
 // Winsock has been ended when a socket can no longer be made.
 bool WinsockEnded(void) {
