@@ -78,3 +78,15 @@ endforeach()
 
 # Release package (CPack ZIP).
 include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
+
+# End-to-end tests: the real program as a process of its own under Wine and Xvfb, against the
+# lab, driven from outside by the probe and xdotool. Each makes a fresh Wine prefix.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/CMakeLists.txt
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
+  foreach(e2e journey close)
+    add_test(NAME e2e_${e2e} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/${e2e}.sh $<TARGET_FILE:VarnetBrowser>
+             $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
+    # Both serve the master list on the port of the browser's built-in master address.
+    set_tests_properties(e2e_${e2e} PROPERTIES TIMEOUT 240 RESOURCE_LOCK varnet_master_port)
+  endforeach()
+endif()

@@ -19,6 +19,7 @@ static const Command commands[] = {
     {"item-point", CmdItemPoint, "item-point LIST ROW               \"X Y\" on screen, middle of the row's first cell"},
     {"header-point", CmdHeaderPoint, "header-point LIST COLUMN          \"X Y\" on screen, middle of the column header"},
     {"window-point", CmdWindowPoint, "window-point                      \"X Y\" on screen, middle of the status bar"},
+    {"closebox-point", CmdCloseBoxPoint, "closebox-point                    \"X Y\" on screen, middle of the caption's close box"},
     {"rect", CmdRect, "rect                              the main window on screen: \"X Y WIDTH HEIGHT\""},
     {"text", CmdText, "text ID                           text of the main window's control"},
     {"enabled", CmdEnabled, "enabled ID                        1 or 0"},

@@ -80,3 +80,4 @@ int CmdRefreshRtt(int argc, char **argv);
 int CmdMemory(int argc, char **argv);
 int CmdWindowPoint(int argc, char **argv);
 int CmdRect(int argc, char **argv);
+int CmdCloseBoxPoint(int argc, char **argv);

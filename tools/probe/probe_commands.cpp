@@ -1,4 +1,5 @@
 // The probe's reading and driving subcommands: status bar, list rows, points for clicks, buttons, dialogs.
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -153,6 +154,30 @@ int CmdRect(int, char **) {
   RECT rect;
   if (browser == NULL || !GetWindowRect(browser, &rect)) return PROBE_FAILED;
   printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  return PROBE_OK;
+}
+
+// closebox-point: the middle of the caption's close box, found by asking the window itself
+// (WM_NCHITTEST) which of the points near its top right corner are HTCLOSE.
+int CmdCloseBoxPoint(int, char **) {
+  HWND browser = Browser();
+  RECT window;
+  if (browser == NULL || !GetWindowRect(browser, &window)) return PROBE_FAILED;
+  RECT box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
+  for (LONG y = window.top; y < window.top + 48; y += 2) {
+    for (LONG x = window.right - 1; x > window.right - 96; x -= 2) {
+      if (SendBounded(browser, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE) continue;
+      if (x < box.left) box.left = x;
+      if (x > box.right) box.right = x;
+      if (y < box.top) box.top = y;
+      if (y > box.bottom) box.bottom = y;
+    }
+  }
+  if (box.left > box.right) {
+    fprintf(stderr, "probe: no close box found\n");
+    return PROBE_FAILED;
+  }
+  PrintCenter(box);
   return PROBE_OK;
 }
 

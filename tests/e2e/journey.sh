@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# End-to-end journey of the real VarnetBrowser.exe under Wine: first start, Update, players, sorting, Config, Exit, restart, launch.
+# usage: journey.sh EXE PROBE FAKEGAME LAB
+set -u
+source "$(dirname "$0")/lib.sh"
+e2e_init journey "$@"
+
+# The lab's servers, and from the same table the rows the browser must show:
+# port|host|map|maxclients|delay ms (or "silent")|players NAME/SCORE/PING;...
+# The delays keep well clear of the ping colours' limits (150 and 300 ms).
+SERVERS=(
+  "28410|Frag Central|q2dm1|16|20|Rocketeer/24/38;Big Mike/17/41;Slipgate/9/35"
+  "28411|[EU] Railgun Arena|q2dm3|12|80|Deadeye/31/85;Kaiser/22/90"
+  "28412|Base Camp Coop|base1|4|190|Sarge/0/60"
+  "28413|Outpost Gamma|base2|16|silent|"
+  "28414|Lava Pit CTF|q2dm6|20|220|"
+  "28415|[AU] Down Under Frags|q2dm8|16|400|Dingo/13/349;Wombat/10/362;Kookaburra/4/371;Emu/2/380"
+)
+declare -A MAP MAXC DELAY PLAYERS PORT
+ANSWERING=0 PLAYER_TOTAL=0
+write_lab_config() {
+  # A slow master keeps the update dialog open long enough to be seen.
+  echo "master port=27900 mode=slow piece=32 pause=500"
+  local entry port host map maxc delay players
+  for entry in "${SERVERS[@]}"; do
+    IFS='|' read -r port host map maxc delay players <<<"$entry"
+    PORT[$host]=$port MAP[$host]=$map MAXC[$host]=$maxc DELAY[$host]=$delay PLAYERS[$host]=$players
+    if [ "$delay" == silent ]; then
+      echo "port=$port host=\"$host\" map=$map mode=silent"
+      continue
+    fi
+    ANSWERING=$((ANSWERING + 1))
+    [ -n "$players" ] && PLAYER_TOTAL=$((PLAYER_TOTAL + $(tr ';' '\n' <<<"$players" | wc -l)))
+    echo "port=$port host=\"$host\" map=$map maxclients=$maxc delay=$delay players=\"$players\""
+  done
+}
+write_lab_config >"$WORK/lab.conf"  # in this shell, so the tables stay filled
+TOTAL=${#SERVERS[@]}
+RUN=$WORK/run GAME_DIR=$WORK/game
+mkdir -p "$RUN" "$GAME_DIR"
+cp "$GAME" "$GAME_DIR/quake2.exe"
+lab_start "$WORK/lab.conf"
+
+plural() { [ "$1" -eq 1 ] && echo "" || echo "s"; }
+player_count() { [ -z "$1" ] && echo 0 || tr ';' '\n' <<<"$1" | wc -l; }
+ping_image() { if [ "$1" -le 150 ]; then echo 1; elif [ "$1" -le 300 ]; then echo 2; else echo 3; fi; }
+http_requests() { grep -c "http GET /servers.txt" "$WORK/lab.log"; }
+COMPLETED="Completed. $ANSWERING of $TOTAL server$(plural $TOTAL) responded."
+
+first_start() {
+  browser_start "$RUN" "$WORK/browser1.log"
+  local hint
+  hint=$(probe wait-status 0 "No servers" $START_LIMIT_MS | tr -d '\r')
+  check_eq "first start: status hint" "No servers to query! Try clicking the Update button." "$hint"
+  check_eq "first start: player count" "0 Players" "$(probe status 1 | tr -d '\r')"
+  check_eq "first start: server count" "0 Servers" "$(probe status 2 | tr -d '\r')"
+  check_eq "first start: server rows" "0" "$(probe count servers | tr -d '\r')"
+}
+
+update() {
+  probe press 142 || fatal "could not press Update"
+  local dialog
+  dialog=$(probe dialog "Varnet Server Browser" 10000 | tr -d '\r')
+  check_eq "update dialog: title" "title Varnet Server Browser" "$(head -n 1 <<<"$dialog")"
+  check_eq "update dialog: its button" "Abort" "$(grep -P '^1003\t' <<<"$dialog" | cut -f3)"
+  echo "     update dialog text: $(grep -P '^1004\t' <<<"$dialog" | cut -f3)"
+  local status
+  status=$(probe wait-status 0 "Completed." $PASS_LIMIT_MS | tr -d '\r') || fatal "no completion text after Update"
+  check_eq "update: completion text" "$COMPLETED" "$status"
+  check_eq "update: the dialog closed itself" "" "$(probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1')"
+  check_eq "update: one master request" "1" "$(http_requests)"
+}
+
+# Every answering server once, with its texts, a ping near its delay and the ping's image; the
+# list ordered by ping.
+check_rows() {  # WHEN
+  local rows host address map players ping image row
+  rows=$(probe rows servers | tr -d '\r')
+  check_eq "$1: rows" "$ANSWERING" "$(grep -c . <<<"$rows")"
+  while IFS=$'\t' read -r row host address map players ping image; do
+    [ -n "${PORT[$host]:-}" ] || { failed "$1: unknown row host [$host]"; continue; }
+    check_eq "$1: $host address" "127.0.0.1:${PORT[$host]}" "$address"
+    check_eq "$1: $host map" "${MAP[$host]}" "$map"
+    check_eq "$1: $host players" "$(player_count "${PLAYERS[$host]}") / ${MAXC[$host]}" "$players"
+    check_range "$1: $host ping" $((DELAY[$host] - 1)) $((DELAY[$host] + 100)) "$ping"
+    [[ "$ping" =~ ^[0-9]+$ ]] && check_eq "$1: $host ping image" "$(ping_image "$ping")" "$image"
+    check_eq "$1: $host ping colour fits its delay" "$(ping_image "${DELAY[$host]}")" "$image"
+  done <<<"$rows"
+  check_eq "$1: sorted by ping" "$(cut -f6 <<<"$rows" | sort -n)" "$(cut -f6 <<<"$rows")"
+  check_eq "$1: player count" "$PLAYER_TOTAL Player$(plural $PLAYER_TOTAL)" "$(probe status 1 | tr -d '\r')"
+  check_eq "$1: server count" "$ANSWERING Server$(plural $ANSWERING)" "$(probe status 2 | tr -d '\r')"
+}
+
+row_of() {  # HOST: the row index of that host in the server list
+  probe rows servers | tr -d '\r' | awk -F'\t' -v h="$1" '$2 == h { print $1 }'
+}
+
+players_of_clicked_row() {
+  local host="[AU] Down Under Frags" row expected
+  row=$(row_of "$host")
+  [ -n "$row" ] || fatal "no row for $host"
+  click_row servers "$row"
+  expected=$(tr ';' '\n' <<<"${PLAYERS[$host]}" | awk -F/ '{ n = NF; name = $1; for (i = 2; i <= n - 2; i++) name = name "/" $i; print name "\t" $(n-1) "\t" $n }')
+  check_eq "click on $host: its players" "$expected" "$(probe rows players | tr -d '\r' | cut -f2-)"
+  click_header players 1
+  check_eq "players sorted by score, highest first" "$(cut -f2 <<<"$expected" | sort -rn)" "$(list_column players 1)"
+}
+
+sorting() {
+  local hosts
+  # A pass leaves the list in ping order, so the first click on Ping reverses it.
+  click_header servers 4
+  check_eq "ping header after a pass: slowest first" "$(list_column servers 4 | sort -nr)" "$(list_column servers 4)"
+  click_header servers 4
+  check_eq "ping header again: fastest first" "$(list_column servers 4 | sort -n)" "$(list_column servers 4)"
+  hosts=$(list_column servers 0)
+  click_header servers 0
+  check_eq "host name header: ascending" "$(LC_ALL=C sort <<<"$hosts")" "$(list_column servers 0)"
+  click_header servers 0
+  check_eq "host name header again: descending" "$(LC_ALL=C sort -r <<<"$hosts")" "$(list_column servers 0)"
+  click_header servers 3
+  check_eq "players header: fullest first" "$(list_column servers 3 | sort -t/ -k1,1nr)" "$(list_column servers 3)"
+}
+
+configure_game_dir() {
+  probe press 161 || fatal "could not press Config"
+  local dialog
+  dialog=$(probe dialog "Miscellaenous Configuration" 10000 | tr -d '\r') || fatal "no configuration dialog"
+  check_eq "config: game directory at first" "" "$(grep -P '^1013\t' <<<"$dialog" | cut -f3)"
+  check_eq "config: executable at first" "quake2.exe" "$(grep -P '^1014\t' <<<"$dialog" | cut -f3)"
+  check_eq "config: alternate start at first" "0" "$(probe dialog-check 1012 | tr -d '\r')"
+  GAME_DIR_WIN=$(windows_path "$GAME_DIR")
+  probe dialog-set 1013 "$GAME_DIR_WIN" || fatal "could not type the game directory"
+  probe dialog-press 1 || fatal "could not press OK"
+  for _ in $(seq 1 50); do
+    probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1' | grep -q . || break
+    sleep 0.1
+  done
+  check_eq "config: the dialog closed" "" "$(probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1')"
+}
+
+SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
+check_saved_state() {  # WHEN
+  check_eq "$1: cache file size ($TOTAL records of 2328 bytes)" "$((TOTAL * 2328))" "$(cache_size "$RUN/kestrel.cache")"
+  local first=${SERVERS[0]%%|*}
+  check_eq "$1: cache record 0 address" "127.0.0.1" "$(head -c 9 "$RUN/kestrel.cache")"
+  check_eq "$1: cache record 0 port" "$first" "$(od -An -tu2 -j256 -N2 "$RUN/kestrel.cache" | tr -d ' ')"
+  check_eq "$1: cache record 0 from the master list" "1" "$(od -An -td4 -j2324 -N4 "$RUN/kestrel.cache" | tr -d ' ')"
+  check_eq "$1: registry Q2Dir" "REG_SZ    $GAME_DIR_WIN\\" "$(registry_value "$SETTINGS_KEY" Q2Dir /reg:32)"
+  check_eq "$1: registry q2Exe" "REG_SZ    quake2.exe" "$(registry_value "$SETTINGS_KEY" q2Exe /reg:32)"
+  check_eq "$1: registry Alt. Startup Method" "REG_DWORD    0x0" "$(registry_value "$SETTINGS_KEY" "Alt. Startup Method" /reg:32)"
+}
+
+exit_button() {
+  probe press 140 || fatal "could not press Exit"
+  browser_wait_exit
+  check_eq "Exit: exit code" "0" "$BROWSER_EXIT"
+  check_saved_state "after Exit"
+  check_eq "after Exit: nothing in the per-user key" "missing" \
+    "$(registry_value 'HKCU\SOFTWARE\tallow\Varnet Server Browser' Q2Dir)"
+}
+
+restart() {
+  local before status
+  before=$(http_requests)
+  browser_start "$RUN" "$WORK/browser2.log"
+  status=$(probe wait-status 0 "Completed." $PASS_LIMIT_MS | tr -d '\r')
+  check_eq "restart: the cached servers refreshed" "$COMPLETED" "$status"
+  check_eq "restart: no master request" "$before" "$(http_requests)"
+  check_rows "restart"
+}
+
+launch() {
+  local host="[EU] Railgun Arena" row point log
+  row=$(row_of "$host")
+  [ -n "$row" ] || fatal "no row for $host"
+  point=$(probe item-point servers "$row") || fatal "no point for row $row"
+  double_click_at $point
+  browser_wait_exit
+  check_eq "double-click: exit code" "0" "$BROWSER_EXIT"
+  log=$GAME_DIR/fakegame.log
+  for _ in $(seq 1 100); do
+    grep -q "^end" "$log" 2>/dev/null && break
+    sleep 0.1
+  done
+  check_eq "double-click: the game started once" "1" "$(grep -c '^end' "$log" 2>/dev/null)"
+  check_eq "double-click: game command line" \
+    "command line: +set game \"varnet\" +connect \"127.0.0.1:${PORT[$host]}\" +exec autoexec.cfg" \
+    "$(grep '^command line:' "$log" | tr -d '\r')"
+  check_eq "double-click: game directory" "current directory: $GAME_DIR_WIN" "$(grep '^current directory:' "$log" | tr -d '\r')"
+  check_saved_state "after the launch"
+}
+
+first_start
+update
+check_rows "after Update"
+players_of_clicked_row
+sorting
+configure_game_dir
+exit_button
+restart
+launch
