@@ -16,10 +16,11 @@ volatile LONG parsedBodyTotal;
 volatile LONG parsedTextLength;
 
 enum {
-  NETWORK_TIMEOUT_MS = 30000,    // connecting, and each wait for more of the reply
-  TRANSFER_LIMIT_MS = 120000,    // a server trickling bytes ends the body here
-  PASS_WAIT_MS = 60000           // longer than any pass: 64 queries, names to resolve
+  NETWORK_TIMEOUT_MS = 30000,  // connecting, and each wait for more of the reply
+  PASS_WAIT_MS = 60000         // longer than any pass: 64 queries, names to resolve
 };
+
+DWORD masterTransferLimitMs = 120000;
 
 // The thread never calls on the dialog itself: the main window applies the change on the GUI
 // thread, and only while this download's dialog is still open.
@@ -64,20 +65,33 @@ void ParseMasterList(char *text, int32_t length) {
   RefreshServers();
 }
 
-// Reads until the body ends, a read fails, the size limit or the time limit is reached, or
-// memory runs out; whatever arrived until then is the body.
+// How much the next read asks for: what has already arrived, up to the allowance. A read
+// returns only when all it asked for is there or the body has ended, so asking for a full 8000
+// bytes would let a server that trickles bytes just fast enough for the receive timeout hold
+// the read for hours; waiting for data is bounded by that timeout instead. False when the
+// wait failed, as a failed read.
+static bool NextReadSize(HINTERNET request, int32_t allowance, DWORD *size) {
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+  *size = (available == 0 || available > (DWORD)allowance) ? (DWORD)allowance : available;
+  return true;
+}
+
+// Reads until the body ends, a read fails, the size or time limit is reached or memory runs
+// out; whatever arrived until then is the body.
 static void ReadMasterBody(HINTERNET request, MasterText *body) {
   static char chunk[MASTER_READ_SIZE + 1];  // one download at a time uses it
   DWORD start = GetTickCount();
   for (;;) {
     int32_t allowance = MasterReadAllowance(body);
-    if (allowance == 0 || GetTickCount() - start > TRANSFER_LIMIT_MS) return;
+    DWORD size = 0, count = 0;
+    if (allowance == 0 || GetTickCount() - start > masterTransferLimitMs) return;
+    if (!NextReadSize(request, allowance, &size)) return;
     ZeroMemory(chunk, sizeof chunk);
-    DWORD count = 0;
-    if (!InternetReadFile(request, chunk, (DWORD)allowance, &count)) return;
+    if (!InternetReadFile(request, chunk, size, &count)) return;
     MoveUpdateProgress(3);
     if (count == 0) return;
-    if (count > (DWORD)allowance) count = (DWORD)allowance;
+    if (count > size) count = size;
     if (!AppendMasterChunk(body, chunk, (int32_t)count)) return;
   }
 }

@@ -25,6 +25,10 @@ enum { MASTER_URL_SIZE = 1024 };
 // The list's address, fixed at build time (VARNET_MASTER_URL); tests point it elsewhere.
 extern char masterUrl[MASTER_URL_SIZE];
 
+// The body may take this long to arrive (plus one receive timeout for the last wait); what has
+// come by then is the body. Tests shorten it.
+extern DWORD masterTransferLimitMs;
+
 // What the latest ParseMasterList was given: the byte count received and how much of it is
 // text (NUL bytes keep the rest out). Written by the download thread before it parses.
 extern volatile LONG parsedBodyTotal;

@@ -367,6 +367,26 @@ TEST_F(UpdateDialog, BodyIsCutAtOneMebibyte) {
   EXPECT_EQ(31001, records[63].port);
 }
 
+// A server trickling bytes is cut off at the transfer limit; what came until then is parsed.
+TEST_F(UpdateDialog, TricklingBodyIsCutAtTheTransferLimit) {
+  std::string body = PaddedList(3, 40, 30000);
+  FakeMasterConfig config = ListConfig(body);
+  config.pieceSize = 10;
+  config.pieceDelayMs = 400;  // 120 bytes: 4.4 s
+  Serve(config);
+  const DWORD limit = masterTransferLimitMs;
+  masterTransferLimitMs = 900;
+  DWORD start = GetTickCount();
+  RunToTheEnd();
+  DWORD took = GetTickCount() - start;
+  masterTransferLimitMs = limit;
+  EXPECT_LT(took, 3500u);
+  EXPECT_GT(parsedBodyTotal, 0);
+  EXPECT_LT(parsedBodyTotal, (LONG)body.size());
+  EXPECT_EQ((parsedBodyTotal + 39) / 40, serverCount);  // one record per line begun
+  EXPECT_EQ(30000, records[0].port);
+}
+
 TEST_F(UpdateDialog, NulByteEndsTheTextButCounts) {
   const char raw[] = "127.0.0.1:5\0junk\n127.0.0.1:6\n";
   Serve(ListConfig(std::string(raw, sizeof raw - 1)));
