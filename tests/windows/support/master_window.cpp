@@ -38,7 +38,7 @@ LRESULT RecordUpdateStep(WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
-void Watch(HWND window) {
+void Watch(void) {
   HWND dialog = hwndUpdateDialog;
   if (dialog == NULL) return;
   if (GetTickCount() - watchStart > watchLimit) {
@@ -47,7 +47,6 @@ void Watch(HWND window) {
     return;
   }
   if (watcher) watcher(ViewUpdateDialog(dialog));
-  (void)window;
 }
 
 LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -57,7 +56,7 @@ LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_NOTIFY:
       return HandleListNotify(wParam, lParam);
     case WM_TIMER:
-      if (wParam == WATCH_TIMER) Watch(window);
+      if (wParam == WATCH_TIMER) Watch();
       return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
