@@ -35,6 +35,7 @@ static const Command commands[] = {
     {"wait-shown", CmdWaitShown, "wait-shown [TIMEOUT_MS]           \"waiting\", then when the window became visible"},
     {"rtt", CmdRtt, "rtt [COUNT] [INTERVAL_MS]         WM_NULL round trips: rtt_samples/max/median/p99"},
     {"refresh-rtt", CmdRefreshRtt, "refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]  Refresh, round trips until \"Completed.\", pass_ms"},
+    {"udp-ping", CmdUdpPing, "udp-ping PORT [COUNT]             timed status exchanges with 127.0.0.1:PORT: rtt_* figures"},
     {"memory", CmdMemory, "memory                            working set, private bytes (KB), handles, threads"},
 };
 

@@ -1,4 +1,6 @@
 // The probe's measurements: start-up time, message round trips during a refresh pass, memory and handles.
+#include <winsock2.h>
+
 #include "probe.h"
 
 #include <psapi.h>
@@ -194,4 +196,42 @@ int CmdMemory(int, char **) {
   printf("threads %d\n", CountThreads(pid));
   CloseHandle(process);
   return PROBE_OK;
+}
+
+// One status exchange with a server on 127.0.0.1, timed as the browser times its ping but with
+// the performance counter: the round trip that Wine's sockets and scheduling allow. -1 on no answer.
+static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
+  static const char request[] = "\xff\xff\xff\xffstatus";  // and its terminating NUL: 11 bytes
+  char reply[8192];
+  double start = NowMs();
+  if (sendto(udp, request, sizeof request, 0, (const sockaddr *)&server, sizeof server) == SOCKET_ERROR) return -1;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(udp, &readable);
+  timeval wait = {2, 0};
+  if (select(0, &readable, NULL, NULL, &wait) != 1) return -1;
+  if (recv(udp, reply, sizeof reply, 0) == SOCKET_ERROR) return -1;
+  return NowMs() - start;
+}
+
+// udp-ping PORT [COUNT]: COUNT timed status exchanges with 127.0.0.1:PORT, 50 ms apart.
+int CmdUdpPing(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  int count = ParseInt(argc > 1 ? argv[1] : NULL, 10);
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return PROBE_FAILED;
+  SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in server = {};
+  server.sin_family = AF_INET;
+  server.sin_port = htons((u_short)ParseInt(argv[0], 0));
+  server.sin_addr.s_addr = inet_addr("127.0.0.1");
+  for (int i = 0; i < count && udp != INVALID_SOCKET; i++) {
+    double rtt = UdpRoundTrip(udp, server);
+    if (rtt >= 0) AddSample(rtt);
+    Sleep(50);
+  }
+  if (udp != INVALID_SOCKET) closesocket(udp);
+  WSACleanup();
+  PrintRoundTrips();
+  return sampleCount > 0 ? PROBE_OK : PROBE_FAILED;
 }
