@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "table/table.h"
+
 // The refresh counters of the running pass, changed by query threads only through Interlocked calls.
 extern volatile LONG respondedCount;
 extern volatile LONG playerTotal;
@@ -13,6 +15,17 @@ DWORD WINAPI QueryServer(LPVOID record);
 
 // True from RefreshServers until the completion step of its pass.
 bool IsPassRunning(void);
-// For worker threads only (the GUI thread must never wait): returns once no pass is running,
-// or false after timeoutMs.
+// For worker threads (the master-list merge calls it before it rewrites the table): returns
+// true once no pass is running, or false after timeoutMs. On the GUI thread it never waits and
+// returns false at once while a pass runs.
 bool WaitForPassToComplete(DWORD timeoutMs);
+
+// The completion step of one query of the running pass: the call that takes pendingQueries to
+// 0 shows the completion text, enables Refresh and ends the pass.
+void CompleteQuery(void);
+
+// Starts the query thread of one record (CreateThread with QueryServer); NULL when it can't.
+HANDLE StartQueryThread(ServerRecord *record);
+// What the coordinator calls to start a query thread: StartQueryThread, unless a test stands
+// in a thread creation that fails.
+extern HANDLE (*startQueryThread)(ServerRecord *record);

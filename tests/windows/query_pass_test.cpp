@@ -1,0 +1,364 @@
+// The refresh pass: start, spacing, sorting, the button, completion, and overlapping passes.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <string>
+#include <vector>
+
+#include "pump.h"
+#include "query/query_win.h"
+#include "query_fake_server.h"
+#include "query_test_window.h"
+#include "table/table.h"
+#include "ui/ui.h"
+#include "ui/ui_win.h"
+
+namespace {
+
+enum { MAX_FAKES = 8 };
+
+FakeServer fakes[MAX_FAKES];
+int fakeCount;
+
+class QueryPassTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartWinsockForTests();
+    ASSERT_TRUE(CreateQueryTestWindow());
+    SettlePass();
+    ResetQueryTestWindow();
+    startQueryThread = StartQueryThread;
+    fakeCount = 0;
+  }
+
+  void TearDown() override {
+    SettlePass();
+    startQueryThread = StartQueryThread;
+    for (int i = 0; i < fakeCount; i++) StopFakeServer(&fakes[i]);
+  }
+
+  // count answering servers with the given reply delays and players.
+  void UseAnsweringFakes(int count, const DWORD *delays, const int *players) {
+    const char *addresses[MAX_FAKES];
+    uint16_t ports[MAX_FAKES];
+    for (int i = 0; i < count; i++) {
+      FakeServer *fake = &fakes[fakeCount++];
+      InitFakeServer(fake);
+      fake->delayMs = delays[i];
+      std::string info = "\\hostname\\Server " + std::to_string(i) + "\\mapname\\q2dm" + std::to_string(i);
+      std::string lines;
+      for (int k = 0; players && k < players[i]; k++) lines += "0 0 \"p" + std::to_string(k) + "\"\n";
+      SetFakeReply(fake, info.c_str(), lines.c_str());
+      ASSERT_TRUE(StartFakeServer(fake));
+      addresses[i] = "127.0.0.1";
+      ports[i] = fake->port;
+    }
+    UseServers(addresses, ports, count);
+  }
+};
+
+int CountEvents(int kind) {
+  int count = 0;
+  for (int i = FindEvent(kind); i >= 0; i = FindEvent(kind, i + 1)) count++;
+  return count;
+}
+
+int LastEvent(int kind) {
+  int last = -1;
+  for (int i = FindEvent(kind); i >= 0; i = FindEvent(kind, i + 1)) last = i;
+  return last;
+}
+
+TEST_F(QueryPassTest, EmptyTableOnlyShowsItsMessage) {
+  UseServers(NULL, NULL, 0);
+  SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
+  AddPlayerRow();
+  EnableWindow(hwndRefreshButton, FALSE);
+  serverSortColumn = 2;
+  playerSortColumn = 1;
+  respondedCount = 7;
+  queryEventCount = 0;
+
+  RefreshServers();
+  EXPECT_FALSE(IsPassRunning());
+  PumpFor(200);  // a started thread would have shown something by now
+  EXPECT_EQ((std::vector<std::string>{"No servers to query! Try clicking the Update button."}),
+            StatusTexts(0, ""));
+  EXPECT_EQ(1, queryEventCount);
+  EXPECT_EQ(1, PlayerRowCount());
+  EXPECT_FALSE(IsWindowEnabled(hwndRefreshButton));
+  EXPECT_EQ(2, serverSortColumn);
+  EXPECT_EQ(1, playerSortColumn);
+  EXPECT_EQ(7, respondedCount);
+}
+
+TEST_F(QueryPassTest, StartForgetsReplyDataRowsSortOrderAndCounters) {
+  const DWORD delays[2] = {0, 0};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(2, delays, NULL));
+  records[1].fromMasterList = 0;  // a server the user kept from an earlier run
+  for (int i = 0; i < 2; i++) {   // stale data of an earlier pass
+    CopyText(records[i].hostName, sizeof records[i].hostName, "stale");
+    records[i].ping = 999;
+    records[i].playerCount = 3;
+    records[i].queryStartTime = 5;
+    CopyText(records[i].players[2].name, sizeof records[i].players[2].name, "ghost");
+  }
+  LVITEMA stale = {};
+  stale.mask = LVIF_TEXT | LVIF_PARAM;
+  stale.pszText = LPSTR_TEXTCALLBACKA;
+  SendMessageA(hwndServerList, LVM_INSERTITEMA, 0, (LPARAM)&stale);
+  AddPlayerRow();
+  serverSortColumn = 0;
+  playerSortColumn = 2;
+  respondedCount = 4;
+  playerTotal = 9;
+  queryEventCount = 0;
+
+  RefreshServers();  // no pumping yet: the query threads wait for the GUI thread
+  EXPECT_TRUE(IsPassRunning());
+  EXPECT_EQ(0, ServerRowCount());
+  EXPECT_EQ(0, PlayerRowCount());
+  EXPECT_EQ(-1, serverSortColumn);
+  EXPECT_EQ(-1, playerSortColumn);
+  EXPECT_EQ(0, respondedCount);
+  EXPECT_EQ(0, playerTotal);
+  for (int i = 0; i < 2; i++) {
+    SCOPED_TRACE(i);
+    ServerRecord expected;
+    memset(&expected, 0, sizeof expected);
+    CopyText(expected.address, sizeof expected.address, "127.0.0.1");
+    expected.port = fakes[i].port;
+    expected.fromMasterList = i == 0 ? 1 : 0;
+    EXPECT_EQ(0, memcmp(&expected, &records[i], sizeof expected));
+  }
+  ASSERT_GE(queryEventCount, 3);
+  EXPECT_STREQ("Refreshing...", queryEvents[0].text);
+  EXPECT_EQ(0u, queryEvents[0].wParam);
+  EXPECT_STREQ("0 Players", queryEvents[1].text);
+  EXPECT_EQ(1u, queryEvents[1].wParam);
+  EXPECT_STREQ("0 Servers", queryEvents[2].text);
+  EXPECT_EQ(2u, queryEvents[2].wParam);
+  ASSERT_TRUE(PumpUntil([] { return !IsPassRunning(); }, 5000));
+  EXPECT_EQ(1, CountStatus(0, "Completed. 2 of 2 servers responded."));
+}
+
+// Each later record answers faster, so every insertion lands at the bottom and the sort has to
+// move it up: the rows end in the reverse of the table's order.
+TEST_F(QueryPassTest, SeveralServersEndSortedByPingWithOneCompletion) {
+  const DWORD delays[5] = {160, 120, 80, 40, 0};
+  const int players[5] = {1, 0, 2, 3, 4};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(5, delays, players));
+  ASSERT_TRUE(RunPass(8000));
+
+  EXPECT_EQ(1, CountStatus(0, "Completed. 5 of 5 servers responded."));
+  EXPECT_EQ(1u, StatusTexts(0, "Completed.").size());
+  EXPECT_EQ("Completed. 5 of 5 servers responded.", StatusTexts(0, "").back());
+  EXPECT_EQ("10 Players", StatusBarText(1));
+  EXPECT_EQ("5 Servers", StatusBarText(2));
+  EXPECT_EQ(4, serverSortColumn);
+  EXPECT_TRUE(IsWindowEnabled(hwndRefreshButton));
+
+  // The button: disabled before the first row, enabled once, after the completion text.
+  int disabled = FindEvent(QUERY_EVENT_ENABLE);
+  ASSERT_GE(disabled, 0);
+  EXPECT_FALSE(queryEvents[disabled].buttonEnabled);
+  EXPECT_LT(disabled, FindEvent(QUERY_EVENT_INSERT));
+  EXPECT_EQ(2, CountEvents(QUERY_EVENT_ENABLE));
+  int enabled = LastEvent(QUERY_EVENT_ENABLE);
+  EXPECT_TRUE(queryEvents[enabled].buttonEnabled);
+  EXPECT_GT(enabled, FindStatus(0, "Completed. 5 of 5 servers responded."));
+
+  // Every insertion: the next row index, the button still disabled, no sort column yet;
+  // every sort by ping leaves the rows ascending.
+  int row = 0;
+  for (int i = FindEvent(QUERY_EVENT_INSERT); i >= 0; i = FindEvent(QUERY_EVENT_INSERT, i + 1)) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(row, queryEvents[i].item.iItem);
+    EXPECT_EQ(row, queryEvents[i].result) << "inserted at the bottom";
+    EXPECT_FALSE(queryEvents[i].buttonEnabled);
+    EXPECT_EQ(-1, queryEvents[i].serverSortColumn);
+    row++;
+  }
+  EXPECT_EQ(5, row);
+  EXPECT_EQ(5, CountEvents(QUERY_EVENT_SORT));
+  for (int i = FindEvent(QUERY_EVENT_SORT); i >= 0; i = FindEvent(QUERY_EVENT_SORT, i + 1)) {
+    EXPECT_TRUE(queryEvents[i].rowsAscendingByPing) << "after sort event " << i;
+  }
+  ASSERT_EQ(5, ServerRowCount());
+  for (int r = 0; r < 5; r++) EXPECT_EQ(4 - r, ServerRowRecord(r)) << "row " << r;
+  for (int r = 1; r < 5; r++) {
+    EXPECT_LE(records[ServerRowRecord(r - 1)].ping, records[ServerRowRecord(r)].ping);
+  }
+
+  // The coordinator starts the queries 50 ms apart; each request waits for its "Querying"
+  // text to be served, so single gaps jitter and the whole span is checked.
+  for (int i = 1; i < 5; i++) EXPECT_GT(fakes[i].requestTimes[0], fakes[i - 1].requestTimes[0]) << i;
+  DWORD span = fakes[4].requestTimes[0] - fakes[0].requestTimes[0];
+  EXPECT_GE(span, 185u);
+  EXPECT_LT(span, 400u);
+}
+
+// A second click can reach the button before the coordinator disables it, or a Refresh can come
+// from the GUI thread while a pass runs: it must change nothing and start nothing.
+TEST_F(QueryPassTest, SecondRefreshDuringAPassChangesNothing) {
+  const DWORD delays[3] = {300, 0, 300};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(3, delays, NULL));
+  RefreshServers();
+  RefreshServers();  // the double click, before any message was served
+  ASSERT_TRUE(PumpUntil([] { return ServerRowCount() == 1; }, 3000));
+  ASSERT_TRUE(IsPassRunning());
+  LONG responded = respondedCount;
+  int events = queryEventCount;
+  DWORD before = GetTickCount();
+  RefreshServers();
+  EXPECT_LT(GetTickCount() - before, 50u) << "the GUI thread must not wait";
+  EXPECT_EQ(events, queryEventCount);
+  EXPECT_EQ(1, ServerRowCount());
+  EXPECT_EQ(responded, respondedCount);
+  EXPECT_EQ(-1, serverSortColumn);
+  ASSERT_TRUE(PumpUntil([] { return !IsPassRunning(); }, 5000));
+  SettlePass();
+
+  EXPECT_EQ(1, CountStatus(0, "Refreshing..."));
+  EXPECT_EQ(1, CountStatus(0, "Completed. 3 of 3 servers responded."));
+  EXPECT_EQ(3, ServerRowCount());
+  for (int i = 0; i < 3; i++) EXPECT_EQ(1, fakes[i].requests) << "server " << i;
+}
+
+struct MergeJob {
+  bool callWaitFirst;
+  bool waitResult;
+  bool sawPassRunning;
+  DWORD returnedAt;  // timeGetTime() when RefreshServers returned
+};
+
+DWORD WINAPI MergeThenRefresh(LPVOID param) {
+  MergeJob *job = (MergeJob *)param;
+  job->sawPassRunning = IsPassRunning();
+  if (job->callWaitFirst) job->waitResult = WaitForPassToComplete(20000);
+  RefreshServers();
+  job->returnedAt = timeGetTime();
+  return 0;
+}
+
+// The master-list merge calls from the download thread: it waits for the running pass, and
+// only then starts its own, whether or not it asked to wait first.
+TEST_F(QueryPassTest, DownloadThreadWaitsForTheRunningPassThenStartsItsOwn) {
+  const DWORD delays[2] = {0, 400};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(2, delays, NULL));
+  for (int variant = 0; variant < 2; variant++) {
+    SCOPED_TRACE(variant == 0 ? "WaitForPassToComplete, then RefreshServers" : "RefreshServers alone");
+    SettlePass();
+    ResetQueryTestWindow();
+    LONG requestsBefore = fakes[0].requests + fakes[1].requests;
+    MergeJob job = {variant == 0, false, false, 0};
+    RefreshServers();
+    HANDLE worker = CreateThread(NULL, 0, MergeThenRefresh, &job, 0, NULL);
+    ASSERT_NE(nullptr, worker);
+    bool done = PumpUntil([&] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 20000);
+    CloseHandle(worker);
+    ASSERT_TRUE(done);
+    auto bothDone = [] {
+      return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning();
+    };
+    ASSERT_TRUE(PumpUntil(bothDone, 10000));
+
+    EXPECT_TRUE(job.sawPassRunning);
+    if (job.callWaitFirst) {
+      EXPECT_TRUE(job.waitResult);
+    }
+    int firstDone = FindStatus(0, "Completed. 2 of 2 servers responded.");
+    int secondStart = FindStatus(0, "Refreshing...", 1);
+    ASSERT_GT(secondStart, firstDone) << "the second pass started only after the first completed";
+    EXPECT_GE(job.returnedAt, queryEvents[firstDone].time);
+    EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
+    EXPECT_EQ(4, fakes[0].requests + fakes[1].requests - requestsBefore) << "one request each, per pass";
+    EXPECT_EQ(4, serverSortColumn);
+    EXPECT_EQ(2, ServerRowCount());
+  }
+}
+
+struct WaitJob {
+  DWORD timeoutMs;
+  bool result;
+  DWORD elapsed;
+};
+
+DWORD WINAPI WaitBriefly(LPVOID param) {
+  WaitJob *job = (WaitJob *)param;
+  DWORD start = GetTickCount();
+  job->result = WaitForPassToComplete(job->timeoutMs);
+  job->elapsed = GetTickCount() - start;
+  return 0;
+}
+
+TEST_F(QueryPassTest, WaitingForAPassIsBoundedAndNeverOnTheGuiThread) {
+  const DWORD delays[1] = {700};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(1, delays, NULL));
+  EXPECT_TRUE(WaitForPassToComplete(0)) << "no pass runs yet";
+  RefreshServers();
+  ASSERT_TRUE(IsPassRunning());
+
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(WaitForPassToComplete(5000));
+  EXPECT_LT(GetTickCount() - start, 50u) << "the GUI thread returns at once";
+
+  WaitJob job = {150, true, 0};
+  HANDLE worker = CreateThread(NULL, 0, WaitBriefly, &job, 0, NULL);
+  ASSERT_NE(nullptr, worker);
+  bool done = PumpUntil([&] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 5000);
+  CloseHandle(worker);
+  ASSERT_TRUE(done);
+  EXPECT_FALSE(job.result);
+  EXPECT_GE(job.elapsed, 140u);
+  EXPECT_LT(job.elapsed, 600u);
+  EXPECT_TRUE(IsPassRunning());
+  ASSERT_TRUE(PumpUntil([] { return !IsPassRunning(); }, 5000));
+  EXPECT_EQ(1, CountStatus(0, "Completed. 1 of 1 server responded."));
+}
+
+int failingRecord = -1;
+
+HANDLE StartUnlessFailing(ServerRecord *record) {
+  if (failingRecord < 0 || RecordIndex(record) == failingRecord) return NULL;
+  return StartQueryThread(record);
+}
+
+// A query thread that can't be created still takes its share of the count with it; the pass
+// completes once, by whichever thread ends last, the coordinator included.
+TEST_F(QueryPassTest, QueryThreadThatCannotBeCreatedStillLetsThePassComplete) {
+  const DWORD delays[3] = {0, 0, 0};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(3, delays, NULL));
+  startQueryThread = StartUnlessFailing;
+  struct Case {
+    int failing;
+    const char *completion;
+    int rows;
+  } cases[] = {{1, "Completed. 2 of 3 servers responded.", 2},
+               {2, "Completed. 2 of 3 servers responded.", 2},  // the last one: the coordinator completes
+               {-1, "Completed. 0 of 3 servers responded.", 0}};  // none starts at all
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.failing);
+    SettlePass();
+    ResetQueryTestWindow();
+    failingRecord = c.failing;
+    LONG requestsBefore = c.failing >= 0 ? fakes[c.failing].requests : 0;
+    ASSERT_TRUE(RunPass(5000));
+    EXPECT_EQ(1, (int)StatusTexts(0, "Completed.").size());
+    EXPECT_EQ(1, CountStatus(0, c.completion));
+    EXPECT_EQ(c.rows, ServerRowCount());
+    EXPECT_TRUE(IsWindowEnabled(hwndRefreshButton));
+    EXPECT_EQ(4, serverSortColumn);
+    if (c.failing >= 0) {
+      EXPECT_EQ(requestsBefore, fakes[c.failing].requests);
+      EXPECT_EQ(0u, records[c.failing].queryStartTime);
+      EXPECT_STREQ("", records[c.failing].hostName);
+    }
+  }
+}
+
+}  // namespace
