@@ -76,6 +76,13 @@ foreach(t master_dialog_test master_lab_test)
   endif()
 endforeach()
 
+# The drive-search test walks every drive from C: to Z:, so its wrapper runs it in a private
+# Wine prefix whose only drives are C: and a scratch D:.
+set(LAUNCH_DRIVES_WRAPPER ${CMAKE_SOURCE_DIR}/tests/windows/support/launch_drives.sh)
+if(EXISTS ${LAUNCH_DRIVES_WRAPPER} AND TARGET launch_drives_test)
+  set_property(TARGET launch_drives_test PROPERTY CROSSCOMPILING_EMULATOR ${LAUNCH_DRIVES_WRAPPER} ${WINE_PROGRAM})
+endif()
+
 # Release package (CPack ZIP).
 include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
 

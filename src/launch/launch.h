@@ -1,8 +1,28 @@
-// Launch texts: connect address, working directory, executable path and command lines. Portable.
+// Launch texts: connect address, working directory, executable path, command lines and messages. Portable.
 #pragma once
 #include "table/table.h"
 
-enum { CONNECT_SIZE = 128, LAUNCH_PATH_SIZE = 260, COMMAND_LINE_SIZE = 512, LAUNCH_TEXT_SIZE = 512 };
+enum {
+  CONNECT_SIZE = 128,
+  LAUNCH_PATH_SIZE = 260,
+  COMMAND_LINE_SIZE = 512,
+  LAUNCH_TEXT_SIZE = 512,
+  SEARCH_STATUS_SIZE = 128,
+  SEARCH_QUESTION_SIZE = 512
+};
+
+#define SEARCH_CAPTION "Quake II Location"
+#define NO_GAME_DIR_STATUS "Couldn't find a Quake II executable!"
+#define NO_GAME_DIR_CAPTION "Can't find Quake II"
+#define NO_GAME_DIR_TEXT                                                                           \
+  "Unable to find your Quake 2 executable!\n\nYou can't join a server until you have specified " \
+  "where Quake II is on your system.\n\nTry setting the executable name manually in the config "  \
+  "if you have a different executable name."
+#define STARTING_STATUS "Starting Quake II..."
+#define MISSING_EXE_STATUS "Couldn't find Quake II executable! Check your config."
+#define MISSING_EXE_CAPTION "Couldn't find Quake II"
+#define START_FAILED_STATUS "Couldn't start Quake II! Check your config."
+#define START_FAILED_CAPTION "Couldn't start Quake II"
 
 struct LaunchCommand {
   char connect[CONNECT_SIZE];
@@ -15,3 +35,18 @@ struct LaunchCommand {
 // False when a text would not fit its limit; the launch is then refused.
 bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
                         const char *address, uint16_t port, LaunchCommand *command);
+
+// The refusal text names gameDir less its last character, a backslash and gameExe, cut to size.
+void FormatMissingExeText(char *text, size_t size, const char *gameDir, const char *gameExe);
+// A failed process start: the executable path and the system's own words for the error.
+void FormatStartFailureText(char *text, size_t size, const char *exePath, const char *systemText);
+
+// Search texts, cut to size.
+void FormatSearchStatus(char *text, size_t size, const char *gameExe, const char *root);
+void FormatSearchQuestion(char *text, size_t size, const char *gameExe, const char *dir);
+
+// dir + name + suffix into path; false (path emptied) when it would not fit.
+bool JoinSearchPath(char *path, size_t size, const char *dir, const char *name, const char *suffix);
+// ASCII letters compared without case, everything else byte for byte.
+bool NameMatchesExe(const char *name, const char *gameExe);
+bool IsDotEntry(const char *name);

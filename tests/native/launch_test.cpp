@@ -1,0 +1,173 @@
+// The launch's command lines, refusals at the limits, and the search's texts and name rules.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "launch/launch.h"
+
+namespace {
+
+LaunchCommand Build(const char *dir, const char *exe, int32_t method, const char *address, uint16_t port) {
+  LaunchCommand command;
+  memset(&command, 0x5A, sizeof command);
+  EXPECT_TRUE(BuildLaunchCommand(dir, exe, method, address, port, &command));
+  return command;
+}
+
+TEST(LaunchCommandLine, ExampleForEachStartupMethod) {
+  LaunchCommand zero = Build("C:\\Games\\Quake2\\", "quake2.exe", 0, "10.0.0.5", 910);
+  EXPECT_STREQ("10.0.0.5:910", zero.connect);
+  EXPECT_STREQ("C:\\Games\\Quake2", zero.workDir);
+  EXPECT_STREQ("C:\\Games\\Quake2\\quake2.exe", zero.exePath);
+  EXPECT_TRUE(zero.useApplicationName);
+  EXPECT_STREQ("+set game \"varnet\" +connect \"10.0.0.5:910\" +exec autoexec.cfg", zero.commandLine);
+
+  LaunchCommand one = Build("C:\\Games\\Quake2\\", "quake2.exe", 1, "10.0.0.5", 910);
+  EXPECT_STREQ("C:\\Games\\Quake2\\quake2.exe", one.exePath);
+  EXPECT_TRUE(one.useApplicationName);
+  EXPECT_STREQ("+set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" +connect \"10.0.0.5:910\" +exec autoexec.cfg",
+               one.commandLine);
+
+  const char *third = "\"C:\\Games\\Quake2\\quake2.exe\" +set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" "
+                      "+connect \"10.0.0.5:910\" +exec autoexec.cfg";
+  for (int32_t method : {2, 5, -1, 3}) {
+    SCOPED_TRACE(method);
+    LaunchCommand other = Build("C:\\Games\\Quake2\\", "quake2.exe", method, "10.0.0.5", 910);
+    EXPECT_FALSE(other.useApplicationName);
+    EXPECT_STREQ(third, other.commandLine);
+    EXPECT_STREQ("C:\\Games\\Quake2", other.workDir);
+  }
+}
+
+TEST(LaunchCommandLine, DriveRootHostNameAndHandEditedDirectory) {
+  LaunchCommand root = Build("C:\\", "quake2.exe", 1, "q2.example.net", 27910);
+  EXPECT_STREQ("C:", root.workDir);
+  EXPECT_STREQ("C:\\quake2.exe", root.exePath);
+  EXPECT_STREQ("q2.example.net:27910", root.connect);
+  EXPECT_STREQ("+set game \"varnet\" +set basedir \"C:\" +connect \"q2.example.net:27910\" +exec autoexec.cfg",
+               root.commandLine);
+
+  LaunchCommand ports = Build("D:\\q2\\", "Q2.EXE", 2, "1.2.3.4", 65535);
+  EXPECT_STREQ("1.2.3.4:65535", ports.connect);
+  EXPECT_STREQ("\"D:\\q2\\Q2.EXE\" +set game \"varnet\" +set basedir \"D:\\q2\" +connect \"1.2.3.4:65535\" "
+               "+exec autoexec.cfg",
+               ports.commandLine);
+  EXPECT_STREQ("1.2.3.4:0", Build("D:\\q2\\", "q2.exe", 0, "1.2.3.4", 0).connect);
+
+  // Only a hand-edited registry value lacks the backslash; the last character goes all the same.
+  LaunchCommand edited = Build("C:\\Games\\Quake2", "quake2.exe", 0, "10.0.0.5", 910);
+  EXPECT_STREQ("C:\\Games\\Quake", edited.workDir);
+  EXPECT_STREQ("C:\\Games\\Quake\\quake2.exe", edited.exePath);
+}
+
+TEST(LaunchCommandLine, TextsAtTheirLimits) {
+  LaunchCommand command;
+  // Connect address: 127 characters fit, 128 do not.
+  std::string host(127 - 6, 'h');
+  EXPECT_TRUE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
+  EXPECT_EQ(127u, strlen(command.connect));
+  host += "h";
+  EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
+
+  // Executable path: 259 characters fit, 260 do not.
+  std::string dir = "C:\\" + std::string(200, 'd') + "\\";  // working directory of 203 characters
+  std::string exe(259 - 204, 'e');
+  EXPECT_TRUE(BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
+  EXPECT_EQ(259u, strlen(command.exePath));
+  exe += "e";
+  EXPECT_FALSE(BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
+
+  EXPECT_FALSE(BuildLaunchCommand("", "quake2.exe", 0, "1.2.3.4", 1, &command));
+  // Settings buffers that lost their terminator are refused, not read past.
+  char unterminated[LAUNCH_PATH_SIZE + 1];
+  memset(unterminated, 'd', LAUNCH_PATH_SIZE);
+  unterminated[LAUNCH_PATH_SIZE] = 0;
+  EXPECT_FALSE(BuildLaunchCommand(unterminated, "quake2.exe", 0, "1.2.3.4", 1, &command));
+  EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", unterminated, 0, "1.2.3.4", 1, &command));
+}
+
+TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
+  // The third form holds the working directory twice: 2 x 211 + quake2.exe + the connect address
+  // and the 69 fixed characters give 511 with a 10-character address, 512 with an 11-character one.
+  std::string dir = "C:\\" + std::string(208, 'd') + "\\";
+  LaunchCommand command;
+  ASSERT_TRUE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 10, &command));
+  EXPECT_EQ(211u, strlen(command.workDir));
+  EXPECT_EQ(511u, strlen(command.commandLine));
+  EXPECT_EQ('"', command.commandLine[0]);
+  EXPECT_STREQ(" +exec autoexec.cfg", command.commandLine + 511 - 19);
+  EXPECT_FALSE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 100, &command));
+  // The shorter forms of the same launch stay well inside the limit.
+  EXPECT_TRUE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 1, "1.2.3.4", 100, &command));
+}
+
+TEST(LaunchMessages, MissingExecutableAndFailedStart) {
+  char text[LAUNCH_TEXT_SIZE];
+  FormatMissingExeText(text, sizeof text, "C:\\Games\\Quake2\\", "quake2.exe");
+  EXPECT_STREQ("Error: Couldn't find a Quake II executable:\n    C:\\Games\\Quake2\\quake2.exe: File Not Found", text);
+  FormatMissingExeText(text, sizeof text, "D:\\", "q2.exe");
+  EXPECT_STREQ("Error: Couldn't find a Quake II executable:\n    D:\\q2.exe: File Not Found", text);
+
+  std::string longDir = "C:\\" + std::string(255, 'd') + "\\";
+  std::string longExe(259, 'e');
+  FormatMissingExeText(text, sizeof text, longDir.c_str(), longExe.c_str());
+  EXPECT_EQ(511u, strlen(text));
+  EXPECT_EQ(0, strncmp(text, "Error: Couldn't find a Quake II executable:\n    C:\\ddd", 53));
+
+  FormatStartFailureText(text, sizeof text, "C:\\Q\\quake2.exe", "Bad format.");
+  EXPECT_NE(nullptr, strstr(text, "C:\\Q\\quake2.exe"));
+  EXPECT_NE(nullptr, strstr(text, "Bad format."));
+}
+
+TEST(SearchTexts, StatusAndQuestionAndTheirCuts) {
+  char status[SEARCH_STATUS_SIZE];
+  FormatSearchStatus(status, sizeof status, "quake2.exe", "C:\\");
+  EXPECT_STREQ("Trying to find quake2.exe on C:\\...", status);
+  std::string longExe(200, 'x');
+  FormatSearchStatus(status, sizeof status, longExe.c_str(), "C:\\");
+  EXPECT_EQ(127u, strlen(status));
+  EXPECT_EQ(0, strncmp(status, "Trying to find xxx", 18));
+
+  char question[SEARCH_QUESTION_SIZE];
+  FormatSearchQuestion(question, sizeof question, "quake2.exe", "C:\\Games\\Quake2\\");
+  EXPECT_STREQ("Kestrel detected a 'quake2.exe' in:\n    C:\\Games\\Quake2\\\nIs this the one you wish to use?",
+               question);
+  std::string longDir = "C:\\" + std::string(255, 'd') + "\\";
+  std::string exe(259, 'e');
+  FormatSearchQuestion(question, sizeof question, exe.c_str(), longDir.c_str());
+  EXPECT_EQ(511u, strlen(question));
+}
+
+TEST(SearchRules, PathsThatDoNotFitAreRefused) {
+  char path[LAUNCH_PATH_SIZE];
+  std::string dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 characters
+  EXPECT_TRUE(JoinSearchPath(path, sizeof path, dir.c_str(), "*", ""));
+  EXPECT_EQ(dir + "*", path);
+  EXPECT_TRUE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcd", "\\"));  // 259
+  EXPECT_EQ(259u, strlen(path));
+  EXPECT_FALSE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcde", "\\"));  // 260
+  EXPECT_STREQ("", path);
+  EXPECT_FALSE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcdef", ""));
+}
+
+TEST(SearchRules, NamesMatchWithoutCase) {
+  EXPECT_TRUE(NameMatchesExe("QUAKE2.EXE", "quake2.exe"));
+  EXPECT_TRUE(NameMatchesExe("Quake2.Exe", "quake2.exe"));
+  EXPECT_TRUE(NameMatchesExe("quake2.exe", "QUAKE2.exe"));
+  EXPECT_FALSE(NameMatchesExe("quake2.exe.bak", "quake2.exe"));
+  EXPECT_FALSE(NameMatchesExe("quake2.ex", "quake2.exe"));
+  EXPECT_FALSE(NameMatchesExe("quake3.exe", "quake2.exe"));
+  EXPECT_FALSE(NameMatchesExe("quake2.exe", "Quake2\\quake2.exe"));
+  EXPECT_FALSE(NameMatchesExe("quake2.exe", ""));
+  EXPECT_FALSE(NameMatchesExe("\xC4.exe", "\xE4.exe"));  // only ASCII letters fold
+  EXPECT_TRUE(NameMatchesExe("[@]_.EXE", "[@]_.exe"));    // neighbours of the letters stay as they are
+  EXPECT_FALSE(NameMatchesExe("[.exe", "{.exe"));
+
+  EXPECT_TRUE(IsDotEntry("."));
+  EXPECT_TRUE(IsDotEntry(".."));
+  EXPECT_FALSE(IsDotEntry("..."));
+  EXPECT_FALSE(IsDotEntry(".git"));
+}
+
+}  // namespace
