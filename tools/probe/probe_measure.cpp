@@ -28,6 +28,12 @@ static double NowMs(void) {
   return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
+static unsigned long long UnixMsNow(void) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return (FileTimeValue(now) - UNIX_EPOCH_AS_FILETIME) / 10000ULL;
+}
+
 // wait-shown [TIMEOUT_MS]: prints "waiting" at once, then polls every millisecond until the
 // browser's window is visible and prints when that happened, as Unix time and as time since
 // the browser's process was created.
@@ -100,7 +106,8 @@ int CmdRtt(int argc, char **argv) {
 
 // refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]: starts a refresh pass (the Refresh command, sent, so the
 // pass has begun when it returns), takes round trips until the status bar shows the completion
-// text, and prints the pass time and the round trips.
+// text, and prints the pass time, its start and end (Unix ms, to match with the lab's log) and
+// the round trips.
 int CmdRefreshRtt(int argc, char **argv) {
   DWORD timeout = (DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_PASS_LIMIT_MS);
   int interval = ParseInt(argc > 1 ? argv[1] : NULL, 2);
@@ -109,6 +116,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   if (browser == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   HWND statusBar = FindStatusBar(browser);
   char text[PROBE_TEXT_SIZE] = "";
+  unsigned long long startUnixMs = UnixMsNow();
   double start = NowMs();
   SendBounded(browser, WM_COMMAND, MAKEWPARAM(ID_REFRESH, BN_CLICKED), (LPARAM)ChildById(browser, ID_REFRESH));
   bool done = false;
@@ -121,6 +129,8 @@ int CmdRefreshRtt(int argc, char **argv) {
   CloseRemote(&remote);
   printf("status %s\n", text);
   printf("pass_ms %.1f\n", passMs);
+  printf("start_unix_ms %llu\n", startUnixMs);
+  printf("done_unix_ms %llu\n", UnixMsNow());
   PrintRoundTrips();
   return done ? PROBE_OK : PROBE_FAILED;
 }
