@@ -1,6 +1,7 @@
 // The search of drives C: to Z: and the launches after it, in a prefix whose only drives are C: and D:.
 // Run through tests/windows/support/launch_drives.sh, which makes that prefix, maps D: to a scratch
-// tree holding a link loop at D:\Loop, and names the stand-in game in VARNET_STANDIN.
+// tree holding a link loop at D:\Loop, and names the stand-in game and the program in VARNET_STANDIN
+// and VARNET_BROWSER.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,7 +13,9 @@
 #include "app/app.h"
 #include "app/app_win.h"
 #include "launch/launch_win.h"
+#include "launch_program.h"
 #include "launch_support.h"
+#include "pump.h"
 #include "table/table.h"
 
 namespace {
@@ -328,6 +331,99 @@ TEST_F(LaunchDrives, CommandLinesForAGameInADriveRoot) {
     DeleteFileA("D:\\fakegame.log");
     ExpectStartsFor("D:\\", "D:", cwd, row);
   }
+}
+
+// The real program in its own process: the first double-click searches, the second does not.
+class LaunchProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ONLY_C_AND_D, GetLogicalDrives()) << "run this test through tests/windows/support/launch_drives.sh";
+    ClearDriveD();
+    DeleteSettingsKeys();
+    runDir = "C:\\varnet-test\\run\\";
+    RemoveLaunchTree(runDir);
+    ASSERT_TRUE(MakeLaunchDirs(runDir));
+    ASSERT_TRUE(StartLaunchStatusServer(&port, 120000));
+    ASSERT_TRUE(WriteLaunchCache(runDir + "kestrel.cache", "127.0.0.1", port));
+  }
+
+  void TearDown() override {
+    StopLaunchStatusServer();
+    DeleteSettingsKeys();
+    ClearDriveD();
+    RemoveLaunchTree(runDir);
+  }
+
+  void DeleteSettingsKeys() {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, KEY_WOW64_32KEY, 0);
+    RegDeleteKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, KEY_WOW64_32KEY, 0);
+  }
+
+  std::string SavedGameDir() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+      return "<no key>";
+    char text[MAX_PATH] = "";
+    DWORD size = sizeof text - 1;
+    LONG result = RegQueryValueExA(key, "Q2Dir", NULL, NULL, (BYTE *)text, &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? text : "<no value>";
+  }
+
+  // Starts the program, waits for its row and double-clicks it; answers the questions with Yes.
+  // Gives back the questions' texts; the program has ended (exit code checked) when it returns.
+  std::vector<std::string> RunAndDoubleClick() {
+    PROCESS_INFORMATION process = {};
+    std::vector<std::string> questions;
+    EXPECT_TRUE(StartLaunchBrowser(runDir, &process));
+    if (process.hProcess == NULL) return questions;
+    HWND list = WaitForLaunchBrowserRow(process.dwProcessId, 30000);
+    EXPECT_NE(nullptr, list) << "the program showed no row for the server";
+    if (list != NULL) {
+      EXPECT_TRUE(DoubleClickLaunchFirstRow(list));
+    }
+    DWORD exitCode = 259;
+    bool ended = PumpUntil(
+        [&] {
+          HWND box = FindLaunchProcessBox(process.dwProcessId, "Quake II Location");
+          if (box != NULL) {
+            questions.push_back(LaunchBoxText(box));
+            PressLaunchBoxButton(box, IDYES);
+            PumpUntil([&] { return !IsWindow(box); }, 5000);
+          }
+          return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+        },
+        60000);
+    EXPECT_TRUE(ended) << "the program did not end after the double-click";
+    if (!ended) TerminateProcess(process.hProcess, 1);  // the test's own child, by its handle
+    EXPECT_TRUE(WaitForLaunchExit(process.hProcess, 5000, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return questions;
+  }
+
+  std::string runDir;
+  uint16_t port = 0;
+};
+
+TEST_F(LaunchProgram, DoubleClickSearchesStartsTheGameAndTheNextRunGoesStraightThere) {
+  ASSERT_TRUE(MakeLaunchDirs("D:\\Games\\Quake2\\"));
+  ASSERT_TRUE(InstallLaunchStandIn("D:\\Games\\Quake2\\", "quake2.exe"));
+  const std::string expected = "+set game \"varnet\" +connect \"127.0.0.1:" + std::to_string(port) +
+                               "\" +exec autoexec.cfg";
+
+  std::vector<std::string> questions = RunAndDoubleClick();
+  EXPECT_EQ(std::vector<std::string>{Question("quake2.exe", "D:\\Games\\Quake2\\")}, questions);
+  ASSERT_TRUE(WaitForLaunchGameStarts("D:\\Games\\Quake2\\", 1, 20000));
+  LaunchGameStart start = ReadLaunchGameStarts("D:\\Games\\Quake2\\")[0];
+  EXPECT_EQ(expected, start.commandLine);
+  EXPECT_EQ("D:\\Games\\Quake2", start.currentDir);
+  EXPECT_EQ("D:\\Games\\Quake2\\", SavedGameDir());
+
+  EXPECT_TRUE(RunAndDoubleClick().empty());
+  ASSERT_TRUE(WaitForLaunchGameStarts("D:\\Games\\Quake2\\", 2, 20000));
+  EXPECT_EQ(expected, ReadLaunchGameStarts("D:\\Games\\Quake2\\")[1].commandLine);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ reset_drive_c() {
   cp "$exe" "$drive_c/varnet-test/" || return 1
   # Not under the game's name, or the search would find it on C:.
   cp "$bin/quake2.exe" "$drive_c/varnet-test/standin.exe" || return 1
+  cp "$bin/VarnetBrowser.exe" "$drive_c/varnet-test/" || return 1
 }
 
 stop_private_wine() {
@@ -58,13 +59,15 @@ stop_private_wine() {
 make_prefix || exit 1
 tree=$(mktemp -d "$build/launch-drives-tree.XXXXXX")
 trap stop_private_wine EXIT
-# Before any Wine process starts: its mount manager reads the drive list only once.
+# Before any Wine process starts: its mount manager reads the drive list only once. A server
+# left over from an interrupted run would still hold the old list.
+wineserver -k >/dev/null 2>&1 || true
 reset_drives
 reset_drive_c || exit 1
 # The private server's helper processes get /dev/null, never the test runner's pipe.
 wineserver -p >/dev/null 2>&1 </dev/null
 "$wine" cmd /c exit >/dev/null 2>&1 </dev/null
-export VARNET_STANDIN='C:\varnet-test\standin.exe'
+export VARNET_STANDIN='C:\varnet-test\standin.exe' VARNET_BROWSER='C:\varnet-test\VarnetBrowser.exe'
 "$wine" "C:\\varnet-test\\$(basename "$exe")" "$@"
 status=$?
 exit $status
