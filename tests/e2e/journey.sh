@@ -20,7 +20,7 @@ declare -A MAP MAXC DELAY PLAYERS PORT
 ANSWERING=0 PLAYER_TOTAL=0
 write_lab_config() {
   # A slow master keeps the update dialog open long enough to be seen.
-  echo "master port=27900 mode=slow piece=32 pause=500"
+  echo "master port=27900 mode=slow piece=32 pause=800"
   local entry port host map maxc delay players
   for entry in "${SERVERS[@]}"; do
     IFS='|' read -r port host map maxc delay players <<<"$entry"
