@@ -42,7 +42,10 @@ class MainWindow : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
   }
 
-  static bool PassCompleted() { return StatusText(hwndStatusBar, 0).rfind("Completed.", 0) == 0; }
+  // The completing thread writes the text first and gives the pass back after its last write.
+  static bool PassCompleted() {
+    return StatusText(hwndStatusBar, 0).rfind("Completed.", 0) == 0 && !IsPassRunning();
+  }
 
   static void RunPass() {
     SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);
