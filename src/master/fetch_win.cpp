@@ -55,14 +55,14 @@ void ParseMasterList(char *text, int32_t length) {
     return;
   }
   // Query threads of a running pass write into the records; the table changes only after.
-  if (!WaitForPassToComplete(PASS_WAIT_MS)) {
+  if (!ClaimPassForMerge(PASS_WAIT_MS)) {
     ReportUpdateError("ERROR: A refresh is still running.");
     return;
   }
   MergeMasterList(text, usable);
   MoveUpdateProgress(5);
   SendUpdateOperation(UPDATE_END_DIALOG, 0);
-  RefreshServers();
+  StartClaimedPass();
 }
 
 // How much the next read asks for: what has already arrived, up to the allowance. A read

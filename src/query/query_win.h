@@ -19,6 +19,10 @@ bool IsPassRunning(void);
 // true once no pass is running, or false after timeoutMs. On the GUI thread it never waits and
 // returns false at once while a pass runs.
 bool WaitForPassToComplete(DWORD timeoutMs);
+// For the master-list merge on its worker thread: waits (bounded) until no pass runs and claims
+// the next one in the same step; the caller merges, then starts it with StartClaimedPass.
+bool ClaimPassForMerge(DWORD timeoutMs);
+void StartClaimedPass(void);
 
 // The completion step of one query of the running pass: the call that takes pendingQueries to
 // 0 shows the completion text, enables Refresh and ends the pass.

@@ -11,8 +11,9 @@
 //   reaches the button before the coordinator has disabled it) therefore does nothing.
 // - A RefreshServers call on any other thread (the master-list merge on the download thread)
 //   waits, by polling and at most PASS_WAIT_LIMIT_MS, until the running pass has completed, and
-//   then starts its own. The merge itself calls WaitForPassToComplete first, so it never
-//   rewrites the table under a running pass.
+//   then starts its own. The merge claims the pass itself (ClaimPassForMerge) before it
+//   rewrites the table and starts that claimed pass afterwards (StartClaimedPass), so neither
+//   a running pass nor a Refresh click in between can see a half-merged table.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
@@ -95,6 +96,26 @@ void RefreshServers(void) {
     return;
   }
   if (!ClaimPass()) return;
+  StartClaimedPass();
+}
+
+// The merge holds the pass from before it rewrites the table until its own refresh, so no
+// Refresh click can start a pass in between.
+bool ClaimPassForMerge(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!TryClaimPass()) {
+    if (IsGuiThread() || GetTickCount() - start >= timeoutMs) return false;
+    Sleep(PASS_POLL_MS);
+  }
+  return true;
+}
+
+void StartClaimedPass(void) {
+  if (serverCount == 0) {
+    SetStatusText(0, "No servers to query! Try clicking the Update button.");
+    ReleasePass();
+    return;
+  }
   ResetPassState();
   SetStatusText(0, "Refreshing...");
   SetStatusText(1, "0 Players");

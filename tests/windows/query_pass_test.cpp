@@ -282,6 +282,40 @@ TEST_F(QueryPassTest, DownloadThreadWaitsForTheRunningPassThenStartsItsOwn) {
   }
 }
 
+DWORD WINAPI ClaimForMerge(LPVOID param) {
+  *(bool *)param = ClaimPassForMerge(20000);
+  return 0;
+}
+
+// The merge claims the pass once the running one has completed and holds it while it rewrites
+// the table: a Refresh click in between starts nothing, and its own refresh then runs as usual.
+TEST_F(QueryPassTest, MergeHoldsThePassFromItsClaimToItsOwnRefresh) {
+  const DWORD delays[2] = {0, 400};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(2, delays, NULL));
+  RefreshServers();
+  bool claimed = false;
+  HANDLE worker = CreateThread(NULL, 0, ClaimForMerge, &claimed, 0, NULL);
+  ASSERT_NE(nullptr, worker);
+  bool done = PumpUntil([&] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 20000);
+  CloseHandle(worker);
+  ASSERT_TRUE(done);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(1, CountStatus(0, "Completed. 2 of 2 servers responded.")) << "claimed only after the pass";
+  EXPECT_TRUE(IsPassRunning());
+
+  LONG requestsBefore = fakes[0].requests + fakes[1].requests;
+  RefreshServers();  // the click that lands while the table is being merged
+  PumpFor(300);
+  EXPECT_EQ(1, CountStatus(0, "Refreshing..."));
+  EXPECT_EQ(requestsBefore, fakes[0].requests + fakes[1].requests);
+  EXPECT_FALSE(ClaimPassForMerge(0)) << "a second merge can't claim it either";
+
+  StartClaimedPass();
+  ASSERT_TRUE(PumpUntil([] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
+  EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
+  EXPECT_EQ(requestsBefore + 2, fakes[0].requests + fakes[1].requests);
+}
+
 struct WaitJob {
   DWORD timeoutMs;
   bool result;

@@ -28,7 +28,9 @@ LRESULT RecordUpdateStep(WPARAM wParam, LPARAM lParam) {
   step.operation = (int)wParam;
   step.value = lParam;
   if (CarriesText(step.operation) && lParam != 0) step.text = (const char *)lParam;
-  step.passRunning = IsPassRunning();
+  // A merge holds the pass while it rewrites the table; query threads are in flight only while
+  // some of the pass are still pending.
+  step.passRunning = IsPassRunning() && pendingQueries > 0;
   HWND dialog = hwndUpdateDialog;
   step.before = ViewUpdateDialog(dialog);
   LRESULT result = HandleUpdateDialogMessage(wParam, lParam);

@@ -23,7 +23,7 @@ struct UpdateStep {
   LPARAM value;
   std::string text;   // the operation's text, for the status and button operations
   bool applied;       // what HandleUpdateDialogMessage answered
-  bool passRunning;   // a refresh pass was running when the message arrived
+  bool passRunning;   // query threads of a pass were running when the message arrived
   DialogView before;  // the dialog as it was before the message was handled
   DialogView after;   // ...and after it
 };
