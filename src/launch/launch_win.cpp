@@ -88,8 +88,7 @@ static void StartServerGame(const char *address, uint16_t port) {
     return;
   }
   if (!StartGame(&command)) return;
-  SaveState();
-  PostQuitMessage(0);
+  SaveAndQuit();
 }
 
 void LaunchSelectedServer(const NMITEMACTIVATE *activate) {
