@@ -85,9 +85,26 @@ static void PrintRoundTrips(void) {
   printf("rtt_p99_ms %.2f\n", samples[(sampleCount * 99) / 100]);
 }
 
-static void TakeRoundTrip(HWND browser) {
+enum { SLOW_RTT_MS = 20, MAX_SLOW = 32 };
+
+// The slow round trips and when they began, in ms from the start of the measurement.
+static double slowAt[MAX_SLOW], slowRtt[MAX_SLOW];
+static int slowCount;
+
+static void TakeRoundTrip(HWND browser, double origin) {
+  double began = NowMs();
   double rtt = RoundTrip(browser);
-  AddSample(rtt < 0 ? (double)SEND_TIMEOUT_MS : rtt);
+  if (rtt < 0) rtt = (double)SEND_TIMEOUT_MS;
+  AddSample(rtt);
+  if (rtt >= SLOW_RTT_MS && slowCount < MAX_SLOW) {
+    slowAt[slowCount] = began - origin;
+    slowRtt[slowCount++] = rtt;
+  }
+}
+
+// "slow AT_MS RTT_MS" for each round trip of SLOW_RTT_MS or more.
+static void PrintSlowRoundTrips(void) {
+  for (int i = 0; i < slowCount; i++) printf("slow %.0f %.1f\n", slowAt[i], slowRtt[i]);
 }
 
 // rtt [COUNT] [INTERVAL_MS]: COUNT round trips, INTERVAL_MS apart.
@@ -96,11 +113,13 @@ int CmdRtt(int argc, char **argv) {
   int interval = ParseInt(argc > 1 ? argv[1] : NULL, 5);
   HWND browser = FindBrowser();
   if (browser == NULL || count <= 0) return PROBE_FAILED;
+  double origin = NowMs();
   for (int i = 0; i < count; i++) {
-    TakeRoundTrip(browser);
+    TakeRoundTrip(browser, origin);
     Sleep((DWORD)interval);
   }
   PrintRoundTrips();
+  PrintSlowRoundTrips();
   return PROBE_OK;
 }
 
@@ -121,7 +140,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   SendBounded(browser, WM_COMMAND, MAKEWPARAM(ID_REFRESH, BN_CLICKED), (LPARAM)ChildById(browser, ID_REFRESH));
   bool done = false;
   while (!done && NowMs() - start < (double)timeout) {
-    TakeRoundTrip(browser);
+    TakeRoundTrip(browser, start);
     done = ReadStatusPart(statusBar, &remote, 0, text, sizeof text) && strncmp(text, "Completed.", 10) == 0;
     if (!done) Sleep((DWORD)interval);
   }
@@ -132,6 +151,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   printf("start_unix_ms %llu\n", startUnixMs);
   printf("done_unix_ms %llu\n", UnixMsNow());
   PrintRoundTrips();
+  PrintSlowRoundTrips();
   return done ? PROBE_OK : PROBE_FAILED;
 }
 
