@@ -25,11 +25,18 @@ target_link_libraries(VarnetBrowser PRIVATE varnet_win ${STATIC_RUNTIME})
 target_compile_options(VarnetBrowser PRIVATE ${VARNET_WARNINGS})
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${CMAKE_SOURCE_DIR}/res")
 
-# GoogleTest from the system's sources, built with the cross compiler.
+# GoogleTest from the system's sources, built with the cross compiler. Without them (a build on
+# Windows itself, say) only the program and the package are made.
+set(VARNET_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the test executables")
+if(NOT EXISTS ${VARNET_GTEST_SOURCE}/CMakeLists.txt)
+  message(STATUS "No GoogleTest sources at ${VARNET_GTEST_SOURCE}: building the program only")
+  include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
+  return()
+endif()
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${VARNET_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 # The portable suite once more, to prove the cross build and the Wine path.
 list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/lab_[^/]*$")
@@ -70,7 +77,7 @@ foreach(t main_window_test config_dialog_test)
     target_sources(${t} PRIVATE ${RC_FILE})
   endif()
 endforeach()
-foreach(t master_dialog_test master_lab_test)
+foreach(t master_dialog_test master_lab_test hostile_master_test)
   if(TARGET ${t} AND EXISTS ${RC_FILE})
     target_sources(${t} PRIVATE ${RC_FILE})
   endif()
@@ -96,4 +103,25 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR
     # Both serve the master list on the port of the browser's built-in master address.
     set_tests_properties(e2e_${e2e} PROPERTIES TIMEOUT 240 RESOURCE_LOCK varnet_master_port)
   endforeach()
+endif()
+
+# Soak and races: the real program through 200 back-to-back passes, and Refresh, Update, Exit and
+# a launch pressed in the middle of passes, each in a kept Wine prefix of its own under build/.
+# The races need a master list on a port no other test uses, so they run a build of the program
+# that differs only in its master address (its own fetch_win object stands in for the library's).
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/probe_soak.cpp AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
+  add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
+  if(EXISTS ${RC_FILE})
+    target_sources(races_browser PRIVATE ${RC_FILE})
+  endif()
+  target_compile_definitions(races_browser PRIVATE VARNET_MASTER_URL="http://127.0.0.1:33100/servers.txt")
+  target_link_libraries(races_browser PRIVATE varnet_win ${STATIC_RUNTIME})
+  target_compile_options(races_browser PRIVATE ${VARNET_WARNINGS})
+  add_test(NAME e2e_soak COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh $<TARGET_FILE:VarnetBrowser>
+           $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
+  set_tests_properties(e2e_soak PROPERTIES TIMEOUT 1200)
+  add_test(NAME e2e_races COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh $<TARGET_FILE:races_browser>
+           $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
+  set_tests_properties(e2e_races PROPERTIES TIMEOUT 600)
 endif()

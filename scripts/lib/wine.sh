@@ -44,13 +44,29 @@ stop_xvfb() {
 
 # Creates the prefix once. Without a window manager Wine stalls after every dialog unless
 # its X11 driver is told the windows are unmanaged.
+# This Wine does not load its own fonts from /usr/share/wine/fonts; from the prefix's Fonts
+# folder it does, and then captions and dialogs look as on Windows.
+install_wine_fonts() {
+  local font fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -d "$fonts" ] || return 0
+  for font in marlett tahoma tahomabd; do
+    if [ -f "/usr/share/wine/fonts/$font.ttf" ] && [ ! -f "$fonts/$font.ttf" ]; then
+      cp "/usr/share/wine/fonts/$font.ttf" "$fonts/"
+    fi
+  done
+}
+
 setup_wine_prefix() {
-  if [ -f "$WINEPREFIX/.varnet-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.varnet-ready" ]; then
+    install_wine_fonts
+    return 0
+  fi
   mkdir -p "$WINEPREFIX"
   wineboot --init >/dev/null 2>&1 </dev/null
   wineserver -w
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
   wineserver -w
+  install_wine_fonts
   touch "$WINEPREFIX/.varnet-ready"
 }
 

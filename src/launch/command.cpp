@@ -6,9 +6,6 @@
 #include "launch/launch.h"
 
 // vsnprintf that says whether the whole text fit; a text that didn't is left cut, not overrun.
-static bool FormatFits(char *text, size_t size, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-
 static bool FormatFits(char *text, size_t size, const char *format, ...) {
   if (size == 0) return false;
   va_list args;

@@ -132,6 +132,13 @@ HANDLE StartQueryThread(ServerRecord *record) {
   return CreateThread(NULL, 0, QueryServer, record, 0, NULL);
 }
 
+// The start after each sleep is due 50 ms after the one before it, counted from the first start,
+// so the time spent creating threads does not pile up over a pass of 64.
+static void SleepUntil(DWORD due) {
+  LONG wait = (LONG)(due - timeGetTime());
+  Sleep(wait > 0 ? (DWORD)wait : 0);
+}
+
 // pendingQueries holds the whole count before the first start, so no query thread can end the
 // pass while others are still to be started. The 1 ms timer resolution is held for the starts
 // because with the default 15.6 ms tick each 50 ms sleep lasts up to 62 ms, which would
@@ -141,11 +148,12 @@ DWORD WINAPI QueryAllServers(LPVOID) {
   pendingQueries = passSize;
   EnableWindow(hwndRefreshButton, FALSE);
   timeBeginPeriod(1);
+  const DWORD firstStart = timeGetTime();
   for (int32_t i = 0; i < serverCount && i < passSize; i++) {
     HANDLE thread = startQueryThread(&records[i]);
     if (thread != NULL) CloseHandle(thread);
     else CompleteQuery();  // the record's query never runs, but its share of the count must go
-    Sleep(QUERY_SPACING_MS);
+    SleepUntil(firstStart + QUERY_SPACING_MS * (DWORD)(i + 1));
   }
   timeEndPeriod(1);
   return 0;
