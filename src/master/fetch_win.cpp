@@ -115,11 +115,22 @@ static void ReceiveMasterList(HINTERNET request) {
   ReleaseMasterText(&body);
 }
 
+// Update may start again once this download has merged or failed, before its handles are
+// closed: Wine's WinInet reads the rest of an announced body on that close for as long as the
+// data keeps coming, which a master can stretch without end. Nothing after this touches the
+// table, the dialog or the flag.
+static void EndTransfer(HINTERNET request, HINTERNET internet) {
+  InterlockedExchange(&updateRunning, 0);
+  if (request != NULL) InternetCloseHandle(request);
+  if (internet != NULL) InternetCloseHandle(internet);
+}
+
 static DWORD TransferMasterList(void) {
   SetUpdateStatus("Loading WinInet...");
   HINTERNET internet = InternetOpenA(APP_NAME, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
   if (internet == NULL) {
     ReportUpdateError(NULL);
+    EndTransfer(NULL, NULL);
     return 1;
   }
   SetNetworkTimeouts(internet);
@@ -129,19 +140,14 @@ static DWORD TransferMasterList(void) {
                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
   if (request == NULL) {
     ReportUpdateError(NULL);
-    InternetCloseHandle(internet);
+    EndTransfer(NULL, internet);
     return 1;
   }
   MoveUpdateProgress(2);
   SetUpdateStatus("Receiving data...");
   ReceiveMasterList(request);
-  InternetCloseHandle(request);
-  InternetCloseHandle(internet);
+  EndTransfer(request, internet);
   return 0;
 }
 
-DWORD WINAPI FetchMasterList(LPVOID) {
-  DWORD code = TransferMasterList();
-  InterlockedExchange(&updateRunning, 0);  // last: a new Update may start from here on
-  return code;
-}
+DWORD WINAPI FetchMasterList(LPVOID) { return TransferMasterList(); }

@@ -40,8 +40,8 @@ void ReportUpdateError(const char *message);
 void ParseMasterList(char *text, int32_t length);
 LRESULT HandleUpdateDialogMessage(WPARAM wParam, LPARAM lParam);
 
-// 1 from the start of a download thread until its very last step; set by the dialog (GUI
-// thread) before it starts the thread, cleared by the thread. Only one download runs at a
-// time, so two merges can never overlap.
+// 1 from the start of a download thread until it has merged or failed; set by the dialog (GUI
+// thread) before it starts the thread, cleared by the thread before it closes its handles.
+// Only one download at a time gets that far, so two merges can never overlap.
 extern volatile LONG updateRunning;
 bool IsUpdateRunning(void);
