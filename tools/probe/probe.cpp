@@ -36,6 +36,8 @@ static const Command commands[] = {
     {"rtt", CmdRtt, "rtt [COUNT] [INTERVAL_MS]         WM_NULL round trips: rtt_samples/max/median/p99"},
     {"refresh-rtt", CmdRefreshRtt, "refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]  Refresh, round trips until \"Completed.\", pass_ms"},
     {"udp-ping", CmdUdpPing, "udp-ping PORT [COUNT]             timed status exchanges with 127.0.0.1:PORT: rtt_* figures"},
+    {"watch", CmdWatch, "watch TIMEOUT_MS COMPLETIONS [SETTLE_MS]  each change of part 0, rows, Refresh: \"T_MS ROWS ENABLED TEXT\""},
+    {"passes", CmdPasses, "passes COUNT [BURST] [SETTLE_MS] [TIMEOUT_MS]  Refresh passes back to back: one \"pass N ...\" line each"},
     {"memory", CmdMemory, "memory                            working set, private bytes (KB), handles, threads"},
 };
 

@@ -82,3 +82,5 @@ int CmdUdpPing(int argc, char **argv);
 int CmdWindowPoint(int argc, char **argv);
 int CmdRect(int argc, char **argv);
 int CmdCloseBoxPoint(int argc, char **argv);
+int CmdWatch(int argc, char **argv);
+int CmdPasses(int argc, char **argv);

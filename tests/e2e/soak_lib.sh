@@ -1,0 +1,205 @@
+# Shared by the soak and race tests: a kept Wine prefix under build/NAME, a long-lived lab, cache files, pass checks.
+# Source it after nothing else; it sources lib.sh for the probe, the checks and the browser's start and exit.
+
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+RECORD_BYTES=2328
+
+# Like e2e_init, but the prefix in build/NAME/prefix is made once and kept: everything else in
+# build/NAME goes at the start of a run, so no file of an earlier run can pass for this one's.
+soak_init() {
+  E2E_NAME=$1
+  local f
+  for f in "$2" "$3" "$4" "$5"; do
+    [ -f "$f" ] || { echo "$E2E_NAME: missing $f"; exit 1; }
+  done
+  EXE=$(realpath "$2") PROBE=$(realpath "$3") GAME=$(realpath "$4") LAB=$(realpath "$5")
+  WORK=$E2E_ROOT/build/$E2E_NAME
+  mkdir -p "$WORK"
+  find "$WORK" -mindepth 1 -maxdepth 1 ! -name prefix -exec rm -rf {} +
+  export WINEPREFIX=$WORK/prefix
+  unset DISPLAY
+  source "$E2E_ROOT/scripts/lib/wine.sh"
+  trap soak_cleanup EXIT
+  trap 'echo "$E2E_NAME: interrupted"; exit 130' INT TERM
+  start_xvfb || exit 1
+  setup_wine_prefix
+  start_wineserver
+  echo "$E2E_NAME: in $WORK, display $DISPLAY"
+}
+
+# Starts the lab on CONFIG with its own LIFETIME (seconds), so it ends by itself even if this
+# script dies; a port still held by an earlier run is tried again for up to 60 s.
+soak_lab_start() {  # CONFIG LIFETIME
+  local config=$1 lifetime=$2 try
+  stop_lab
+  for try in $(seq 1 30); do
+    rm -f "$WORK/lab.ready"
+    "$LAB" --config "$config" --lifetime "$lifetime" --ready "$WORK/lab.ready" --log "$WORK/lab.log" >/dev/null 2>&1 &
+    LAB_PID=$!
+    for _ in $(seq 1 100); do
+      [ -s "$WORK/lab.ready" ] && return 0
+      kill -0 "$LAB_PID" 2>/dev/null || break
+      sleep 0.05
+    done
+    wait "$LAB_PID" 2>/dev/null
+    LAB_PID=""
+    grep -q "in use" "$WORK/lab.log" 2>/dev/null || break
+    echo "$E2E_NAME: a lab port is in use, trying again ($try)"
+    sleep 2
+  done
+  fatal "the lab did not start: $(tail -n 2 "$WORK/lab.log" 2>/dev/null)"
+}
+
+stop_lab() {
+  if [ -n "$LAB_PID" ]; then
+    kill "$LAB_PID" 2>/dev/null
+    wait "$LAB_PID" 2>/dev/null
+  fi
+  LAB_PID=""
+}
+
+# A cache file as the browser writes it: one record per port, address 127.0.0.1, every other
+# field zero except fromMasterList (1), so a master list replaces them all.
+write_cache() {  # FILE PORT...
+  local file=$1 port
+  shift
+  : >"$file"
+  for port in "$@"; do
+    {
+      printf '127.0.0.1'
+      head -c 247 /dev/zero
+      printf '%b' "$(printf '\\x%02x\\x%02x' $((port & 255)) $((port >> 8)))"
+      head -c 2066 /dev/zero
+      printf '\x01\x00\x00\x00'
+    } >>"$file"
+  done
+}
+
+# The addresses and ports of a cache file's records, "ADDRESS:PORT" one per line.
+cache_servers() {  # FILE
+  local size count i
+  size=$(cache_size "$1")
+  [[ "$size" =~ ^[0-9]+$ ]] || return 0
+  count=$((size / RECORD_BYTES))
+  for ((i = 0; i < count; i++)); do
+    printf '%s:%s\n' "$(dd if="$1" bs=1 skip=$((i * RECORD_BYTES)) count=256 2>/dev/null | tr -d '\0')" \
+      "$(od -An -tu2 -j$((i * RECORD_BYTES + 256)) -N2 "$1" | tr -d ' ')"
+  done
+}
+
+plural() { [ "$1" -eq 1 ] && echo "" || echo "s"; }
+
+# Status requests the lab received: on one port, or on all ports.
+lab_requests() {  # [PORT]
+  if [ $# -gt 0 ]; then grep -c "udp $1 request from" "$WORK/lab.log"; else grep -c "udp [0-9]* request from" "$WORK/lab.log"; fi
+}
+
+# One field of a "pass" line of `probe passes`: the text after "KEY " up to the next tab.
+pass_field() {  # LINE KEY
+  tr '\t' '\n' <<<"$1" | sed -n "s/^$2 //p" | head -n 1
+}
+
+# The checks every completed pass must pass; EXPECTED_ADDRESSES is the sorted, comma-joined list
+# of the servers that answer. Quiet when all hold, one line per failure otherwise.
+check_pass_line() {  # LINE TOTAL EXPECTED_ADDRESSES
+  local line=$1 total=$2 expected=$3 pass rows players responders
+  pass=$(pass_field "$line" pass)
+  rows=$(pass_field "$line" rows)
+  players=$(pass_field "$line" players)
+  responders=$(tr ',' '\n' <<<"$expected" | grep -c .)
+  quiet_check "pass $pass: one completion" 1 "$(pass_field "$line" completions)"
+  quiet_check "pass $pass: no status change after the completion" 0 "$(pass_field "$line" changes_after)"
+  quiet_check "pass $pass: completion text" "Completed. $responders of $total server$(plural "$total") responded." \
+    "$(pass_field "$line" text)"
+  quiet_check "pass $pass: rows" "$responders" "$rows"
+  quiet_check "pass $pass: never more rows than answers" "$responders" "$(pass_field "$line" max_rows)"
+  quiet_check "pass $pass: the answering servers, once each" "$expected" "$(pass_field "$line" addresses)"
+  quiet_check "pass $pass: server counter" "$rows Server$(plural "${rows:-0}")" "$(pass_field "$line" part2)"
+  quiet_check "pass $pass: player counter" "$players Player$(plural "${players:-0}")" "$(pass_field "$line" part1)"
+  quiet_check "pass $pass: Refresh enabled again" 1 "$(pass_field "$line" enabled)"
+}
+
+# check_eq that prints only failures: a soak makes thousands of checks.
+quiet_check() {  # WHAT EXPECTED ACTUAL
+  E2E_CHECKS=$((E2E_CHECKS + 1))
+  [ "$2" == "$3" ] && return 0
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+  echo "FAIL $1: expected [$(cut -c1-300 <<<"$2")], got [$(cut -c1-300 <<<"$3")]"
+}
+
+# The probe's memory figures as "KEY VALUE" lines.
+memory_figure() {  # FIGURES KEY
+  sed -n "s/^$2 //p" <<<"$1" | head -n 1
+}
+
+# The program still answers window messages: every WM_NULL round trip well inside the probe's limit.
+check_responsive() {  # WHEN
+  local rtt max
+  rtt=$(probe rtt 10 20 | tr -d '\r')
+  max=$(sed -n 's/^rtt_max_ms \([0-9]*\).*/\1/p' <<<"$rtt")
+  check_range "$1: the program answers (worst WM_NULL round trip, ms)" 0 1000 "${max:-none}"
+}
+
+WATCH_PID=""
+
+# A follower still running is stopped first, then everything lib.sh's cleanup stops.
+soak_cleanup() {
+  local status=$?
+  stop_watch
+  (exit $status)
+  e2e_cleanup
+}
+
+stop_watch() {
+  if [ -n "$WATCH_PID" ]; then
+    kill "$WATCH_PID" 2>/dev/null
+    wait "$WATCH_PID" 2>/dev/null
+  fi
+  WATCH_PID=""
+}
+
+# `probe watch` in the background into FILE, returned once it has taken its first look, so
+# whatever the caller does next is seen.
+watch_start() {  # FILE TIMEOUT_MS COMPLETIONS SETTLE_MS
+  local file=$1
+  : >"$file"
+  wine "$PROBE" watch "$2" "$3" "$4" >"$file" 2>>"$WORK/probe.log" </dev/null &
+  WATCH_PID=$!
+  for _ in $(seq 1 300); do
+    grep -q . "$file" && return 0
+    kill -0 "$WATCH_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  fatal "the follower did not start"
+}
+
+# Waits for the follower to end by itself (it is bounded by its own limit); sets WATCH_STATUS.
+watch_wait() {
+  wait "$WATCH_PID"
+  WATCH_STATUS=$?
+  WATCH_PID=""
+}
+
+# The completion texts a follower saw appear, one per line; its first look is where it began.
+watch_completions() {  # FILE
+  tr -d '\r' <"$1" | awk -F'\t' 'NF >= 4 && seen && $4 ~ /^Completed\./ && prev !~ /^Completed\./ { print $4 }
+    NF >= 4 { prev = $4; seen = 1 }'
+}
+
+# The server rows as the pass lines give them: sorted addresses, comma-joined.
+row_addresses() {
+  probe rows servers | tr -d '\r' | cut -f3 | LC_ALL=C sort | paste -sd,
+}
+
+# The table after a pass: rows, counters and completion text agree with the servers that answer.
+check_table() {  # WHEN TOTAL EXPECTED_ADDRESSES
+  local rows players responders
+  rows=$(probe rows servers | tr -d '\r')
+  responders=$(tr ',' '\n' <<<"$3" | grep -c .)
+  players=$(cut -f5 <<<"$rows" | awk '{ s += $1 } END { print s + 0 }')
+  check_eq "$1: completion text" "Completed. $responders of $2 server$(plural "$2") responded." "$(probe status 0 | tr -d '\r')"
+  check_eq "$1: the answering servers, once each" "$3" "$(cut -f3 <<<"$rows" | grep . | LC_ALL=C sort | paste -sd,)"
+  check_eq "$1: server counter" "$(grep -c . <<<"$rows") Server$(plural "$(grep -c . <<<"$rows")")" "$(probe status 2 | tr -d '\r')"
+  check_eq "$1: player counter" "$players Player$(plural "$players")" "$(probe status 1 | tr -d '\r')"
+}
