@@ -66,7 +66,8 @@ static bool SameSight(const Sight *a, const Sight *b) {
   return a->rows == b->rows && a->enabled == b->enabled && strcmp(a->text, b->text) == 0;
 }
 
-// What following a pass found: the completions seen, and the changes of part 0 after the first.
+// What following a pass found: the completions seen, the changes of part 0 after the first, and
+// the most rows seen after the start (the rows shown at the start belong to the pass before).
 struct FollowResult {
   int completions;
   int changesAfterCompletion;
@@ -89,7 +90,6 @@ static void Follow(Watched *watched, const Sight *start, int completions, DWORD 
   memset(result, 0, sizeof *result);
   Sight before = *start, now;
   DWORD begin = GetTickCount(), completedAt = 0;
-  result->maxRows = start->rows;
   for (;;) {
     DWORD elapsed = GetTickCount() - begin;
     if (result->completions >= completions && elapsed - completedAt >= settleMs) break;
