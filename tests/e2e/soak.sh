@@ -15,8 +15,9 @@ FROM_PORT=33090              # where the fromport server's replies come from
 
 # The 64 servers in query order, as lab options. A pass starts one query every 50 ms, so the
 # servers that take long (silent ones wait 3 s) come first and the pass lasts about 3.2 s.
-# No closed port: these ports lie in Linux's ephemeral range (32768-60999), so an unbound one
-# can become the port of the very query socket that asks it, which then reads its own request.
+# No closed port: these ports lie in Linux's ephemeral range (32768-60999), so any socket may
+# get an unbound one: the query socket that asks it (which then reads its own request) or some
+# other program's socket that answers. One soak saw such a port answer once in 400 passes.
 server_options() {  # POSITION
   local p=$1
   case $p in
