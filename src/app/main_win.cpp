@@ -124,6 +124,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_NOTIFY: return HandleListNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
+    case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
     case WM_DESTROY: return OnDestroy();
   }
   return DefWindowProcA(window, message, wParam, lParam);

@@ -17,8 +17,8 @@ static bool FormatFits(char *text, size_t size, const char *format, ...) {
 
 // Length of a setting that may, after a hand edit, lack its terminator inside the buffer.
 static size_t SettingLength(const char *setting) {
-  const void *end = memchr(setting, 0, LAUNCH_PATH_SIZE);
-  return end == NULL ? (size_t)LAUNCH_PATH_SIZE : (size_t)((const char *)end - setting);
+  const void *end = memchr(setting, 0, SETTING_TEXT_SIZE);
+  return end == NULL ? (size_t)SETTING_TEXT_SIZE : (size_t)((const char *)end - setting);
 }
 
 static bool FormatCommandLine(LaunchCommand *command, const char *gameExe, int32_t startupMethod) {
@@ -38,8 +38,8 @@ bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startu
                         const char *address, uint16_t port, LaunchCommand *command) {
   memset(command, 0, sizeof *command);
   size_t dirLength = SettingLength(gameDir);
-  if (dirLength == 0 || dirLength >= LAUNCH_PATH_SIZE) return false;
-  if (SettingLength(gameExe) >= LAUNCH_PATH_SIZE) return false;
+  if (dirLength == 0 || dirLength >= SETTING_TEXT_SIZE) return false;
+  if (SettingLength(gameExe) >= SETTING_TEXT_SIZE) return false;
   if (!FormatFits(command->connect, sizeof command->connect, "%s:%u", address, (unsigned)port))
     return false;
   // The trailing backslash goes, so a drive root C:\ becomes C:, the drive's current directory.

@@ -1,10 +1,10 @@
 // Launch texts: connect address, working directory, executable path, command lines and messages. Portable.
 #pragma once
+#include "app/app.h"  // SETTING_TEXT_SIZE: paths hold 259 characters and a terminator
 #include "table/table.h"
 
 enum {
   CONNECT_SIZE = 128,
-  LAUNCH_PATH_SIZE = 260,
   COMMAND_LINE_SIZE = 512,
   LAUNCH_TEXT_SIZE = 512,
   SEARCH_STATUS_SIZE = 128,
@@ -26,8 +26,8 @@ enum {
 
 struct LaunchCommand {
   char connect[CONNECT_SIZE];
-  char workDir[LAUNCH_PATH_SIZE];
-  char exePath[LAUNCH_PATH_SIZE];
+  char workDir[SETTING_TEXT_SIZE];
+  char exePath[SETTING_TEXT_SIZE];
   char commandLine[COMMAND_LINE_SIZE];
   bool useApplicationName;  // false: the command line starts with the quoted executable path
 };

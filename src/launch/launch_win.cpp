@@ -8,17 +8,6 @@
 #include "launch/launch_win.h"
 #include "ui/ui_win.h"
 
-// The record index the row carries as its item data, or -1 when there is no such row or record.
-static int RowRecordIndex(int row) {
-  LVITEMA item;
-  memset(&item, 0, sizeof item);
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  if (!SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item)) return -1;
-  if (item.lParam < 0 || item.lParam >= serverCount) return -1;
-  return (int)item.lParam;
-}
-
 static void ReportNoGameDir(void) {
   SetStatusText(0, NO_GAME_DIR_STATUS);
   MessageBoxA(hwndMain, NO_GAME_DIR_TEXT, NO_GAME_DIR_CAPTION, MB_ICONWARNING | MB_OK);
@@ -91,17 +80,19 @@ static void StartServerGame(const char *address, uint16_t port) {
   SaveAndQuit();
 }
 
+// The address and port are copied with the row lookup: the search can take minutes and waits on
+// the user, and an Update merging meanwhile moves and clears records.
 void LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   if (activate->iItem == -1) return;
   HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
   int index = RowRecordIndex(activate->iItem);
-  if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   char address[TEXT_FIELD_SIZE] = "";
   uint16_t port = 0;
   if (index >= 0) {
     CopyText(address, sizeof address, records[index].address);
     port = records[index].port;
   }
+  if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   SetCursor(previous);
   if (index < 0) return;
   if (gameDir[0] == 0) {

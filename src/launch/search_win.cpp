@@ -22,7 +22,7 @@ static bool UserAcceptsDirectory(const char *dir) {
 
 // One directory entry: walk into a directory, or offer a matching file. True once accepted.
 static bool VisitEntry(const char *dir, const WIN32_FIND_DATAA *entry, char *found, size_t foundSize) {
-  char path[LAUNCH_PATH_SIZE];
+  char path[SETTING_TEXT_SIZE];
   if (!JoinSearchPath(path, sizeof path, dir, entry->cFileName, "")) return false;  // too long: skipped
   if (IsWalkableDirectory(entry)) {
     if (!JoinSearchPath(path, sizeof path, dir, entry->cFileName, "\\")) return false;
@@ -37,7 +37,7 @@ static bool VisitEntry(const char *dir, const WIN32_FIND_DATAA *entry, char *fou
 }
 
 bool SearchGameDir(const char *dir, char *found, size_t foundSize) {
-  char pattern[LAUNCH_PATH_SIZE];
+  char pattern[SETTING_TEXT_SIZE];
   if (!JoinSearchPath(pattern, sizeof pattern, dir, "*", "")) return false;
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA(pattern, &entry);
@@ -59,7 +59,7 @@ void SearchAllDrives(void) {
     char status[SEARCH_STATUS_SIZE];
     FormatSearchStatus(status, sizeof status, gameExe, root);
     SetStatusText(0, status);
-    char found[LAUNCH_PATH_SIZE];
+    char found[SETTING_TEXT_SIZE];
     if (SearchGameDir(root, found, sizeof found)) CopyText(gameDir, sizeof gameDir, found);
   }
 }

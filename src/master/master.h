@@ -2,7 +2,8 @@
 #pragma once
 #include "table/table.h"
 
-// Only 64 lines of at most 2047 characters can be used, so the body is bounded.
+// The reads stop at MASTER_BODY_LIMIT bytes. Only the first 64 lines are used, but they bound
+// nothing: a line can be of any length, so only a byte limit bounds the body.
 enum { MASTER_READ_SIZE = 8000, MASTER_BODY_LIMIT = 1024 * 1024 };
 
 // The body must start with an ASCII decimal digit; that is what rejects an error page.

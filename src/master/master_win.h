@@ -20,17 +20,28 @@ enum UpdateOperation {
   UPDATE_END_DIALOG       // lParam: the dialog's result
 };
 
+// Sent by the download thread to the main window with a MasterListText as lParam: the GUI
+// thread deletes the rows of both lists and merges the list into the table in one step, so no
+// click, display callback, sort or save ever sees a record move. Answers TRUE.
+#define WM_APP_MERGE_LIST (WM_APP + 2)
+
+struct MasterListText {
+  const char *text;
+  int32_t length;  // characters of text to read
+};
+
 enum { MASTER_URL_SIZE = 1024 };
 
 // The list's address, fixed at build time (VARNET_MASTER_URL); tests point it elsewhere.
 extern char masterUrl[MASTER_URL_SIZE];
 
-// The body may take this long to arrive (plus one receive timeout for the last wait); what has
-// come by then is the body. Tests shorten it.
+// The deadline of a download, from its start: opening the URL and reading the body must be
+// done by then, or the download fails with ERROR_INTERNET_TIMEOUT and nothing is merged.
+// 120 s; tests shorten it (VARNET_MASTER_DEADLINE_MS for a build, or the variable itself).
 extern DWORD masterTransferLimitMs;
 
-// What the latest ParseMasterList was given: the byte count received and how much of it is
-// text (NUL bytes keep the rest out). Written by the download thread before it parses.
+// Test seam, not used by the program: what the latest ParseMasterList was given, the byte
+// count received and how much of it is text (NUL bytes keep the rest out).
 extern volatile LONG parsedBodyTotal;
 extern volatile LONG parsedTextLength;
 
@@ -39,6 +50,7 @@ DWORD WINAPI FetchMasterList(LPVOID unused);
 void ReportUpdateError(const char *message);
 void ParseMasterList(char *text, int32_t length);
 LRESULT HandleUpdateDialogMessage(WPARAM wParam, LPARAM lParam);
+LRESULT HandleMergeMessage(LPARAM list);
 
 // 1 from the start of a download thread until it has merged or failed; set by the dialog (GUI
 // thread) before it starts the thread, cleared by the thread before it closes its handles.

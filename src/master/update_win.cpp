@@ -4,6 +4,7 @@
 
 #include "master/master_win.h"
 #include "resource.h"
+#include "ui/ui_win.h"
 
 // Threading: hwndUpdateDialog and dialogShowsDownload are read and written on the GUI thread
 // only. The download thread asks for every dialog change with a message to the main window,
@@ -99,4 +100,14 @@ LRESULT HandleUpdateDialogMessage(WPARAM operation, LPARAM value) {
       return EndUpdateDialog(dialog, (INT_PTR)value);
   }
   return FALSE;
+}
+
+// Runs on the GUI thread, called by the main window for WM_APP_MERGE_LIST. The rows go first:
+// each shows a record by its index, and the merge moves and clears records.
+LRESULT HandleMergeMessage(LPARAM list) {
+  const MasterListText *master = (const MasterListText *)list;
+  SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
+  SendMessageA(hwndPlayerList, LVM_DELETEALLITEMS, 0, 0);
+  MergeMasterList(master->text, master->length);
+  return TRUE;
 }

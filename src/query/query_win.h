@@ -9,19 +9,17 @@ extern volatile LONG respondedCount;
 extern volatile LONG playerTotal;
 extern volatile LONG pendingQueries;
 
+// On the GUI thread: starts a pass, or does nothing while one runs.
 void RefreshServers(void);
 DWORD WINAPI QueryAllServers(LPVOID unused);
 DWORD WINAPI QueryServer(LPVOID record);
 
 // True from RefreshServers until the completion step of its pass.
 bool IsPassRunning(void);
-// For worker threads (the master-list merge calls it before it rewrites the table): returns
-// true once no pass is running, or false after timeoutMs. On the GUI thread it never waits and
-// returns false at once while a pass runs.
-bool WaitForPassToComplete(DWORD timeoutMs);
-// For the master-list merge on its worker thread: waits (bounded) until no pass runs and claims
-// the next one in the same step; the caller merges, then starts it with StartClaimedPass.
-bool ClaimPassForMerge(DWORD timeoutMs);
+// For the master-list merge on its download thread, never the GUI thread: waits, with no time
+// limit, until no pass runs and claims the next one in the same step; the caller has the
+// table rewritten, then starts that pass with StartClaimedPass.
+void ClaimPassForMerge(void);
 void StartClaimedPass(void);
 
 // The completion step of one query of the running pass: the call that takes pendingQueries to

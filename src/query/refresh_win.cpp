@@ -9,15 +9,18 @@
 //   threads block in SendMessage until the GUI thread serves them, so a GUI-thread wait would
 //   deadlock. A RefreshServers call on the GUI thread while a pass runs (a second click that
 //   reaches the button before the coordinator has disabled it) therefore does nothing.
-// - A RefreshServers call on any other thread (the master-list merge on the download thread)
-//   waits, by polling and at most PASS_WAIT_LIMIT_MS, until the running pass has completed, and
-//   then starts its own. The merge claims the pass itself (ClaimPassForMerge) before it
-//   rewrites the table and starts that claimed pass afterwards (StartClaimedPass), so neither
-//   a running pass nor a Refresh click in between can see a half-merged table.
+// - RefreshServers runs on the GUI thread only: at start-up and for the Refresh button.
+// - The master-list merge, on the Update dialog's download thread, waits by polling, with no
+//   time limit, until the running pass has completed (a pass always ends once the GUI thread
+//   serves its messages), and claims the next pass in the same step (ClaimPassForMerge). It then
+//   has the GUI thread rewrite the table, and starts the claimed pass (StartClaimedPass), so
+//   neither a running pass nor a Refresh click in between can see a half-merged table.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
 //   coordinator makes that call itself for a query thread it could not create.
+// - The completion step enables Refresh only after it has given the pass back, so a click on
+//   the enabled button always finds the pass free.
 // - A coordinator can outlive its pass by its last 50 ms sleep; it never starts more threads
 //   than its pass counted, so it cannot reach into the next pass.
 // - Workers reach controls only through synchronous messages (SendMessage, EnableWindow). No
@@ -28,15 +31,11 @@
 
 #include <mmsystem.h>
 
+#include "query/reply.h"
 #include "ui/ui.h"
 #include "ui/ui_win.h"
 
-enum {
-  QUERY_SPACING_MS = 50,       // at most 20 new queries a second
-  PASS_POLL_MS = 10,
-  PASS_WAIT_LIMIT_MS = 60000,  // a pass of 64 servers takes about 6.5 s, so this only ends a hang
-  STATUS_TEXT_SIZE = 512
-};
+enum { PASS_POLL_MS = 10, STATUS_TEXT_SIZE = 512 };
 
 volatile LONG respondedCount;
 volatile LONG playerTotal;
@@ -51,32 +50,6 @@ bool IsPassRunning(void) { return passRunning != 0; }
 static bool TryClaimPass(void) { return InterlockedCompareExchange(&passRunning, 1, 0) == 0; }
 
 static void ReleasePass(void) { InterlockedExchange(&passRunning, 0); }
-
-// The lists belong to the GUI thread, so their owner is the thread that must never wait.
-static bool IsGuiThread(void) {
-  return hwndServerList != NULL && GetWindowThreadProcessId(hwndServerList, NULL) == GetCurrentThreadId();
-}
-
-bool WaitForPassToComplete(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (IsPassRunning()) {
-    if (IsGuiThread() || GetTickCount() - start >= timeoutMs) return false;
-    Sleep(PASS_POLL_MS);
-  }
-  return true;
-}
-
-// The GUI thread gets the pass at once or not at all; other threads wait for it, bounded.
-static bool ClaimPass(void) {
-  if (TryClaimPass()) return true;
-  if (IsGuiThread()) return false;
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < PASS_WAIT_LIMIT_MS) {
-    Sleep(PASS_POLL_MS);
-    if (TryClaimPass()) return true;
-  }
-  return false;
-}
 
 // Empties both lists and every record's reply data before any query thread exists.
 static void ResetPassState(void) {
@@ -95,19 +68,15 @@ void RefreshServers(void) {
     SetStatusText(0, "No servers to query! Try clicking the Update button.");
     return;
   }
-  if (!ClaimPass()) return;
+  if (!TryClaimPass()) return;  // a pass runs: the GUI thread never waits for it
   StartClaimedPass();
 }
 
 // The merge holds the pass from before it rewrites the table until its own refresh, so no
-// Refresh click can start a pass in between.
-bool ClaimPassForMerge(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!TryClaimPass()) {
-    if (IsGuiThread() || GetTickCount() - start >= timeoutMs) return false;
-    Sleep(PASS_POLL_MS);
-  }
-  return true;
+// Refresh click can start a pass in between. A downloaded list is never dropped, so the wait
+// has no limit: the running pass ends once its query threads' messages are served.
+void ClaimPassForMerge(void) {
+  while (!TryClaimPass()) Sleep(PASS_POLL_MS);
 }
 
 void StartClaimedPass(void) {
@@ -132,8 +101,6 @@ HANDLE StartQueryThread(ServerRecord *record) {
   return CreateThread(NULL, 0, QueryServer, record, 0, NULL);
 }
 
-// The start after each sleep is due 50 ms after the one before it, counted from the first start,
-// so the time spent creating threads does not pile up over a pass of 64.
 static void SleepUntil(DWORD due) {
   LONG wait = (LONG)(due - timeGetTime());
   Sleep(wait > 0 ? (DWORD)wait : 0);
@@ -148,19 +115,22 @@ DWORD WINAPI QueryAllServers(LPVOID) {
   pendingQueries = passSize;
   EnableWindow(hwndRefreshButton, FALSE);
   timeBeginPeriod(1);
-  const DWORD firstStart = timeGetTime();
+  DWORD due = timeGetTime();
   for (int32_t i = 0; i < serverCount && i < passSize; i++) {
+    DWORD started = timeGetTime();  // before the thread is created, so its cost doesn't pile up
     HANDLE thread = startQueryThread(&records[i]);
     if (thread != NULL) CloseHandle(thread);
     else CompleteQuery();  // the record's query never runs, but its share of the count must go
-    SleepUntil(firstStart + QUERY_SPACING_MS * (DWORD)(i + 1));
+    due = NextQueryStart(due, started);
+    SleepUntil(due);
   }
   timeEndPeriod(1);
   return 0;
 }
 
 // The pass is given back only after the last write of its completion, so a waiting merge
-// starts its own pass only once this one has set serverSortColumn.
+// starts its own pass only once this one has set serverSortColumn; Refresh is enabled after
+// that, so a click the button lets through always starts a pass.
 void CompleteQuery(void) {
   if (InterlockedDecrement(&pendingQueries) != 0) return;
   char text[STATUS_TEXT_SIZE];
@@ -168,7 +138,7 @@ void CompleteQuery(void) {
   snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded,
            (int)serverCount, PluralSuffix(serverCount));
   SetStatusText(0, text);
-  EnableWindow(hwndRefreshButton, TRUE);
   serverSortColumn = 4;
   ReleasePass();
+  EnableWindow(hwndRefreshButton, TRUE);
 }

@@ -116,3 +116,10 @@ void ParseStatusReply(ServerRecord *record, const char *data, int32_t length) {
   free(serverInfo);
   record->playerCount = ParsePlayerLines(record, &position, &remaining);
 }
+
+// Wrap-around safe: times are compared by their difference.
+uint32_t NextQueryStart(uint32_t due, uint32_t started) {
+  uint32_t onSchedule = due + QUERY_SPACING_MS;
+  uint32_t afterLast = started + QUERY_SPACING_MS;
+  return (int32_t)(afterLast - onSchedule) > 0 ? afterLast : onSchedule;
+}

@@ -2,7 +2,11 @@
 #pragma once
 #include "table/table.h"
 
-enum { STATUS_QUERY_SIZE = 11, RECEIVE_BUFFER_SIZE = 4096 };
+enum {
+  STATUS_QUERY_SIZE = 11,
+  RECEIVE_BUFFER_SIZE = 4096,
+  QUERY_SPACING_MS = 50  // at most 20 new queries a second
+};
 
 // FF FF FF FF "status" NUL: the connectionless status request, terminator included.
 extern const char STATUS_QUERY[STATUS_QUERY_SIZE];
@@ -12,3 +16,10 @@ extern const char STATUS_QUERY[STATUS_QUERY_SIZE];
 void ParseStatusReply(ServerRecord *record, const char *data, int32_t length);
 void ParseServerInfo(ServerRecord *record, const char *line);
 bool ParsePlayerLine(PlayerEntry *player, const char *line);
+
+// When the next query of a pass is due (timeGetTime milliseconds), after the last one was due at
+// due and started at started. A start on time keeps the exact 50 ms spacing from the first one;
+// a late one (a coordinator stalled, say while the GUI thread sat in the drive search) becomes
+// the new base, so the starts that fell behind never fire together and none comes closer than
+// 50 ms to the one before it.
+uint32_t NextQueryStart(uint32_t due, uint32_t started);

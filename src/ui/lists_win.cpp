@@ -5,20 +5,21 @@
 
 static bool IsRecordIndex(LPARAM index) { return index >= 0 && index < MAX_SERVERS; }
 
-static LPARAM RowParam(HWND list, int row) {
+int RowRecordIndex(int row) {
   LVITEMA item = {};
   item.mask = LVIF_PARAM;
   item.iItem = row;
   item.iSubItem = 0;
-  if (!SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item)) return 0;
-  return item.lParam;
+  if (!SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item)) return -1;
+  if (item.lParam < 0 || item.lParam >= serverCount) return -1;
+  return (int)item.lParam;
 }
 
 // The record the player list shows: the server list's selection mark, or record 0.
 static const ServerRecord *ShownRecord(void) {
   int mark = (int)SendMessageA(hwndServerList, LVM_GETSELECTIONMARK, 0, 0);
-  LPARAM index = mark >= 0 ? RowParam(hwndServerList, mark) : 0;
-  return &records[IsRecordIndex(index) ? index : 0];
+  int index = mark >= 0 ? RowRecordIndex(mark) : -1;
+  return &records[index >= 0 ? index : 0];
 }
 
 static void ServerDisplayInfo(NMLVDISPINFOA *info) {
@@ -56,8 +57,8 @@ int CALLBACK ComparePlayers(LPARAM a, LPARAM b, LPARAM column) {
 static void FillPlayerList(int row) {
   SendMessageA(hwndPlayerList, LVM_DELETEALLITEMS, 0, 0);
   if (row < 0) return;  // the click hit no row
-  LPARAM index = RowParam(hwndServerList, row);
-  if (!IsRecordIndex(index)) return;
+  int index = RowRecordIndex(row);
+  if (index < 0) return;
   int32_t count = records[index].playerCount;
   for (int32_t i = 0; i < count && i < MAX_PLAYERS; i++) {
     LVITEMA item = {};

@@ -23,6 +23,10 @@ int InitImageLists(HWND hwndServers);
 // Part 0 is the running status message, part 1 the player total, part 2 the server count.
 void SetStatusText(int part, const char *text);
 
+// The record index a server-list row carries as its item data, or -1 when there is no such row
+// or the index is not a record in use.
+int RowRecordIndex(int row);
+
 // The WM_NOTIFY branch of the main window; always answers 0.
 LRESULT HandleListNotify(WPARAM wParam, LPARAM lParam);
 int CALLBACK CompareServers(LPARAM a, LPARAM b, LPARAM column);

@@ -80,9 +80,9 @@ TEST(LaunchCommandLine, TextsAtTheirLimits) {
 
   EXPECT_FALSE(BuildLaunchCommand("", "quake2.exe", 0, "1.2.3.4", 1, &command));
   // Settings buffers that lost their terminator are refused, not read past.
-  char unterminated[LAUNCH_PATH_SIZE + 1];
-  memset(unterminated, 'd', LAUNCH_PATH_SIZE);
-  unterminated[LAUNCH_PATH_SIZE] = 0;
+  char unterminated[SETTING_TEXT_SIZE + 1];
+  memset(unterminated, 'd', SETTING_TEXT_SIZE);
+  unterminated[SETTING_TEXT_SIZE] = 0;
   EXPECT_FALSE(BuildLaunchCommand(unterminated, "quake2.exe", 0, "1.2.3.4", 1, &command));
   EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", unterminated, 0, "1.2.3.4", 1, &command));
 }
@@ -140,7 +140,7 @@ TEST(SearchTexts, StatusAndQuestionAndTheirCuts) {
 }
 
 TEST(SearchRules, PathsThatDoNotFitAreRefused) {
-  char path[LAUNCH_PATH_SIZE];
+  char path[SETTING_TEXT_SIZE];
   std::string dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 characters
   EXPECT_TRUE(JoinSearchPath(path, sizeof path, dir.c_str(), "*", ""));
   EXPECT_EQ(dir + "*", path);

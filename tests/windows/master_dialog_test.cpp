@@ -367,24 +367,28 @@ TEST_F(UpdateDialog, BodyIsCutAtOneMebibyte) {
   EXPECT_EQ(31001, records[63].port);
 }
 
-// A server trickling bytes is cut off at the transfer limit; what came until then is parsed.
-TEST_F(UpdateDialog, TricklingBodyIsCutAtTheTransferLimit) {
+// One deadline covers the whole transfer: a body still trickling in when it passes fails the
+// download with the time-out code, and nothing of it is merged.
+TEST_F(UpdateDialog, TricklingBodyFailsAtTheDeadline) {
+  SeedTable();
   std::string body = PaddedList(3, 40, 30000);
   FakeMasterConfig config = ListConfig(body);
   config.pieceSize = 10;
   config.pieceDelayMs = 400;  // 120 bytes: 4.4 s
   Serve(config);
   const DWORD limit = masterTransferLimitMs;
-  masterTransferLimitMs = 900;
+  masterTransferLimitMs = 1500;
   DWORD start = GetTickCount();
-  RunToTheEnd();
+  DialogView shown = RunToError(BY_BUTTON);
   DWORD took = GetTickCount() - start;
   masterTransferLimitMs = limit;
-  EXPECT_LT(took, 3500u);
-  EXPECT_GT(parsedBodyTotal, 0);
-  EXPECT_LT(parsedBodyTotal, (LONG)body.size());
-  EXPECT_EQ((parsedBodyTotal + 39) / 40, serverCount);  // one record per line begun
-  EXPECT_EQ(30000, records[0].port);
+  EXPECT_EQ("ERROR: WinInet Error (12002)", shown.status);  // ERROR_INTERNET_TIMEOUT
+  EXPECT_EQ("Close", shown.button);
+  EXPECT_LT(took, 4000u);
+  EXPECT_GT(FakeMasterBodySent(), 0u) << "the deadline came before the body";
+  EXPECT_EQ(-7, parsedBodyTotal);  // the parser never ran
+  EXPECT_TRUE(MergeSteps().empty());
+  ExpectTableAsSeeded();
 }
 
 TEST_F(UpdateDialog, NulByteEndsTheTextButCounts) {
@@ -397,15 +401,29 @@ TEST_F(UpdateDialog, NulByteEndsTheTextButCounts) {
   EXPECT_EQ(5, records[0].port);
 }
 
+// The merge runs on the GUI thread in one step with the removal of both lists' rows: until that
+// step the table is as it was, so nothing the GUI thread does can see a record move.
 TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   for (int i = 0; i < 10; i++) {
     bool cached = (i == 3 || i == 7);
     AddRecord(cached ? (i == 3 ? "127.0.3.3" : "127.0.7.7") : "127.0.0.8", (uint16_t)(100 + i), cached ? 0 : 1);
+    AddListRow(i);
   }
+  LVITEMA player = {};
+  player.mask = LVIF_TEXT | LVIF_PARAM;
+  player.pszText = LPSTR_TEXTCALLBACKA;
+  SendMessageA(hwndPlayerList, LVM_INSERTITEMA, 0, (LPARAM)&player);
   std::string body;
   for (int i = 0; i < 100; i++) body += "127.1.0." + std::to_string(i + 1) + ":" + std::to_string(32000 + i) + "\n";
   Serve(ListConfig(body));
   RunToTheEnd();
+  ASSERT_EQ(1u, MergeSteps().size());
+  const MergeStep &merge = MergeSteps()[0];
+  EXPECT_EQ(GetCurrentThreadId(), merge.threadId);
+  EXPECT_EQ(10, merge.countBefore);
+  EXPECT_EQ(MAX_SERVERS, merge.countAfter);
+  EXPECT_EQ(0, merge.serverRows);
+  EXPECT_EQ(0, merge.playerRows);
   ASSERT_EQ(MAX_SERVERS, serverCount);
   EXPECT_STREQ("127.0.3.3", records[0].address);
   EXPECT_EQ(0, records[0].fromMasterList);

@@ -239,61 +239,9 @@ TEST_F(QueryPassTest, SecondRefreshDuringAPassChangesNothing) {
   }
 }
 
-struct MergeJob {
-  bool callWaitFirst;
-  bool waitResult;
-  bool sawPassRunning;
-  DWORD returnedAt;  // timeGetTime() when RefreshServers returned
-};
-
-DWORD WINAPI MergeThenRefresh(LPVOID param) {
-  MergeJob *job = (MergeJob *)param;
-  job->sawPassRunning = IsPassRunning();
-  if (job->callWaitFirst) job->waitResult = WaitForPassToComplete(20000);
-  RefreshServers();
-  job->returnedAt = timeGetTime();
-  return 0;
-}
-
-// The master-list merge calls from the download thread: it waits for the running pass, and
-// only then starts its own, whether or not it asked to wait first.
-TEST_F(QueryPassTest, DownloadThreadWaitsForTheRunningPassThenStartsItsOwn) {
-  const DWORD delays[2] = {0, 400};
-  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(2, delays, NULL));
-  for (int variant = 0; variant < 2; variant++) {
-    SCOPED_TRACE(variant == 0 ? "WaitForPassToComplete, then RefreshServers" : "RefreshServers alone");
-    SettlePass();
-    ResetQueryTestWindow();
-    LONG requestsBefore = fakes[0].requests + fakes[1].requests;
-    MergeJob job = {variant == 0, false, false, 0};
-    RefreshServers();
-    HANDLE worker = CreateThread(NULL, 0, MergeThenRefresh, &job, 0, NULL);
-    ASSERT_NE(nullptr, worker);
-    bool done = PumpUntil([&] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 20000);
-    CloseHandle(worker);
-    ASSERT_TRUE(done);
-    auto bothDone = [] {
-      return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning();
-    };
-    ASSERT_TRUE(PumpUntil(bothDone, 10000));
-
-    EXPECT_TRUE(job.sawPassRunning);
-    if (job.callWaitFirst) {
-      EXPECT_TRUE(job.waitResult);
-    }
-    int firstDone = FindStatus(0, "Completed. 2 of 2 servers responded.");
-    int secondStart = FindStatus(0, "Refreshing...", 1);
-    ASSERT_GT(secondStart, firstDone) << "the second pass started only after the first completed";
-    EXPECT_GE(job.returnedAt, queryEvents[firstDone].time);
-    EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
-    EXPECT_EQ(4, fakes[0].requests + fakes[1].requests - requestsBefore) << "one request each, per pass";
-    EXPECT_EQ(4, serverSortColumn);
-    EXPECT_EQ(2, ServerRowCount());
-  }
-}
-
 DWORD WINAPI ClaimForMerge(LPVOID param) {
-  *(bool *)param = ClaimPassForMerge(20000);
+  ClaimPassForMerge();
+  *(bool *)param = true;
   return 0;
 }
 
@@ -318,7 +266,6 @@ TEST_F(QueryPassTest, MergeHoldsThePassFromItsClaimToItsOwnRefresh) {
   PumpFor(300);
   EXPECT_EQ(1, CountStatus(0, "Refreshing..."));
   EXPECT_EQ(requestsBefore, fakes[0].requests + fakes[1].requests);
-  EXPECT_FALSE(ClaimPassForMerge(0)) << "a second merge can't claim it either";
 
   StartClaimedPass();
   ASSERT_TRUE(PumpUntil([] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
@@ -326,43 +273,26 @@ TEST_F(QueryPassTest, MergeHoldsThePassFromItsClaimToItsOwnRefresh) {
   EXPECT_EQ(requestsBefore + 2, fakes[0].requests + fakes[1].requests);
 }
 
-struct WaitJob {
-  DWORD timeoutMs;
-  bool result;
-  DWORD elapsed;
-};
-
-DWORD WINAPI WaitBriefly(LPVOID param) {
-  WaitJob *job = (WaitJob *)param;
-  DWORD start = GetTickCount();
-  job->result = WaitForPassToComplete(job->timeoutMs);
-  job->elapsed = GetTickCount() - start;
-  return 0;
-}
-
-TEST_F(QueryPassTest, WaitingForAPassIsBoundedAndNeverOnTheGuiThread) {
-  const DWORD delays[1] = {700};
-  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(1, delays, NULL));
-  EXPECT_TRUE(WaitForPassToComplete(0)) << "no pass runs yet";
-  RefreshServers();
-  ASSERT_TRUE(IsPassRunning());
-
-  DWORD start = GetTickCount();
-  EXPECT_FALSE(WaitForPassToComplete(5000));
-  EXPECT_LT(GetTickCount() - start, 50u) << "the GUI thread returns at once";
-
-  WaitJob job = {150, true, 0};
-  HANDLE worker = CreateThread(NULL, 0, WaitBriefly, &job, 0, NULL);
-  ASSERT_NE(nullptr, worker);
-  bool done = PumpUntil([&] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 5000);
-  CloseHandle(worker);
-  ASSERT_TRUE(done);
-  EXPECT_FALSE(job.result);
-  EXPECT_GE(job.elapsed, 140u);
-  EXPECT_LT(job.elapsed, 600u);
-  EXPECT_TRUE(IsPassRunning());
-  ASSERT_TRUE(PumpUntil([] { return !IsPassRunning(); }, 5000));
-  EXPECT_EQ(1, CountStatus(0, "Completed. 1 of 1 server responded."));
+// The completion step enables Refresh after it has given the pass back: a click that the GUI
+// thread serves while the completing thread is still inside EnableWindow starts a pass.
+TEST_F(QueryPassTest, ClickTheMomentRefreshIsEnabledStartsAPass) {
+  const DWORD delays[2] = {0, 0};
+  ASSERT_NO_FATAL_FAILURE(UseAnsweringFakes(2, delays, NULL));
+  static bool clicked, started;
+  clicked = started = false;
+  onRefreshEnabled = [] {
+    if (clicked) return;
+    clicked = true;
+    RefreshServers();  // what the button's click runs
+    started = IsPassRunning();
+  };
+  bool firstDone = RunPass(5000);
+  onRefreshEnabled = NULL;
+  ASSERT_TRUE(firstDone);
+  ASSERT_TRUE(clicked) << "the button was never enabled";
+  EXPECT_TRUE(started) << "the click was ignored";
+  ASSERT_TRUE(PumpUntil([] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
+  EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
 }
 
 int failingRecord = -1;

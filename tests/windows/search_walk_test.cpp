@@ -57,7 +57,7 @@ class SearchWalk : public ::testing::Test {
   }
 
   std::string root;
-  char found[LAUNCH_PATH_SIZE];
+  char found[SETTING_TEXT_SIZE];
   std::vector<LaunchBox> boxes;
 };
 

@@ -6,6 +6,7 @@
 #include "app/app_win.h"
 #include "master/master_win.h"
 #include "query/query_win.h"
+#include "table/table.h"
 #include "resource.h"
 #include "ui/ui_win.h"
 #include "window_read.h"
@@ -15,6 +16,7 @@ namespace {
 enum { WATCH_TIMER = 4711, WATCH_PERIOD_MS = 10 };
 
 std::vector<UpdateStep> steps;
+std::vector<MergeStep> merges;
 std::function<void(const DialogView &)> watcher;
 DWORD watchStart, watchLimit;
 bool *watchTimedOut;
@@ -40,6 +42,18 @@ LRESULT RecordUpdateStep(WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
+LRESULT RecordMerge(LPARAM lParam) {
+  MergeStep step = {};
+  step.threadId = GetCurrentThreadId();
+  step.countBefore = serverCount;
+  LRESULT result = HandleMergeMessage(lParam);
+  step.countAfter = serverCount;
+  step.serverRows = ListCount(hwndServerList);
+  step.playerRows = ListCount(hwndPlayerList);
+  merges.push_back(step);
+  return result;
+}
+
 void Watch(void) {
   HWND dialog = hwndUpdateDialog;
   if (dialog == NULL) return;
@@ -55,6 +69,8 @@ LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPA
   switch (message) {
     case WM_APP_UPDATE_DIALOG:
       return RecordUpdateStep(wParam, lParam);
+    case WM_APP_MERGE_LIST:
+      return RecordMerge(lParam);
     case WM_NOTIFY:
       return HandleListNotify(wParam, lParam);
     case WM_TIMER:
@@ -90,7 +106,12 @@ bool CreateMasterTestWindow(void) {
 
 const std::vector<UpdateStep> &UpdateSteps(void) { return steps; }
 
-void ClearUpdateSteps(void) { steps.clear(); }
+const std::vector<MergeStep> &MergeSteps(void) { return merges; }
+
+void ClearUpdateSteps(void) {
+  steps.clear();
+  merges.clear();
+}
 
 DialogView ViewUpdateDialog(HWND dialog) {
   DialogView view = {dialog, "", -1, 0, 0, ""};

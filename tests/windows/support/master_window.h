@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,12 +30,21 @@ struct UpdateStep {
   DialogView after;   // ...and after it
 };
 
+// One WM_APP_MERGE_LIST as the main window received it: the thread it ran on, the table before
+// the main window's handler ran and after it, and the rows left after it.
+struct MergeStep {
+  DWORD threadId;
+  int32_t countBefore, countAfter;
+  int serverRows, playerRows;
+};
+
 // Creates hwndMain with the program's own controls (server list, player list, status bar);
 // its window procedure forwards list notifications and WM_APP_UPDATE_DIALOG as the program's does.
 bool CreateMasterTestWindow(void);
 
-// The record of dialog changes since the last ClearUpdateSteps.
+// The record of dialog changes, and of merges, since the last ClearUpdateSteps.
 const std::vector<UpdateStep> &UpdateSteps(void);
+const std::vector<MergeStep> &MergeSteps(void);
 void ClearUpdateSteps(void);
 
 // Opens the update dialog with DialogBoxParamA, as the Update button does, and calls watch

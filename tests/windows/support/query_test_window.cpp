@@ -15,6 +15,7 @@
 
 QueryEvent queryEvents[QUERY_EVENT_LIMIT];
 int queryEventCount;
+void (*onRefreshEnabled)(void);
 
 static WNDPROC statusBarProc, serverListProc, buttonProc;
 
@@ -80,7 +81,9 @@ static LRESULT CALLBACK ButtonLogProc(HWND window, UINT message, WPARAM wParam, 
     QueryEvent *event = NewEvent(QUERY_EVENT_ENABLE);
     if (event != NULL) event->buttonEnabled = wParam != FALSE;
   }
-  return CallWindowProcA(buttonProc, window, message, wParam, lParam);
+  LRESULT result = CallWindowProcA(buttonProc, window, message, wParam, lParam);
+  if (message == WM_ENABLE && wParam && onRefreshEnabled) onRefreshEnabled();
+  return result;
 }
 
 static LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

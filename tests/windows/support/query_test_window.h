@@ -28,6 +28,10 @@ struct QueryEvent {
 extern QueryEvent queryEvents[QUERY_EVENT_LIMIT];
 extern int queryEventCount;
 
+// Called on the GUI thread when the Refresh button is being enabled, while the thread that
+// enables it waits inside EnableWindow for the GUI thread to serve WM_ENABLE.
+extern void (*onRefreshEnabled)(void);
+
 // Creates the window once per process (main window, server list, player list, 3-part status
 // bar, Refresh button) and assigns hwndMain and the control globals. The GUI thread is the
 // caller's thread.
