@@ -159,6 +159,9 @@ TEST(LabMasterOptions, DefaultsKeysAndErrors) {
   EXPECT_EQ(4, master.piece);
   EXPECT_EQ(0, master.pauseMs);
   EXPECT_EQ("/x", master.file);
+  ASSERT_TRUE(ParseMasterOptions("mode=slowhead,gate=/tmp/open", &master, error, sizeof(error)));
+  EXPECT_EQ(MASTER_SLOWHEAD, master.mode);
+  EXPECT_EQ("/tmp/open", master.gate);
   const char *bad[] = {"mode=fast", "piece=0", "size=-1", "port=99999", "colour=1"};
   for (const char *text : bad) {
     SCOPED_TRACE(text);

@@ -18,7 +18,9 @@ enum {
   READ_TIMEOUT_MS = 30000,
   DRAIN_TIMEOUT_MS = 2000,
   GENERATED_CHUNK = 65536,
-  LOGGED_HEADER_BYTES = 200
+  LOGGED_HEADER_BYTES = 200,
+  SLOWHEAD_PAUSE_MS = 20000,  // slowhead: between the header's bytes
+  GATE_POLL_MS = 50
 };
 
 enum ConnectionState {
@@ -26,6 +28,7 @@ enum ConnectionState {
   CONNECTION_SENDING,
   CONNECTION_DRAINING,  // our side is shut down; waiting for the client to close
   CONNECTION_HANGING,
+  CONNECTION_GATED,  // the request is read; the answer waits for the gate file
   CONNECTION_CLOSED
 };
 
@@ -36,8 +39,12 @@ struct Connection {
   std::string input;
   std::string output;
   size_t sent;     // bytes of output already sent
-  size_t allowed;  // slow mode: bytes of output that may go out before the next pause
+  size_t allowed;  // slow modes: bytes of output that may go out before the next pause
   bool paced;
+  size_t pieceBytes;  // paced: bytes per piece, and the pause before each
+  int pauseMs;
+  size_t pacedEnd;  // paced: the output from here on goes out at once
+  HttpRequest request;  // gated: the request to answer once the gate opens
   int64_t nextPieceNs;
   int64_t deadlineNs;
   uint64_t generatedTotal;  // size mode makes the body while sending instead of holding it
@@ -153,6 +160,16 @@ void SendList(Connection *connection) {
   if (labMaster.mode == MASTER_SLOW) {
     connection->paced = true;
     connection->allowed = header.size();
+    connection->pieceBytes = (size_t)labMaster.piece;
+    connection->pauseMs = labMaster.pauseMs;
+    connection->pacedEnd = connection->output.size();
+  }
+  if (labMaster.mode == MASTER_SLOWHEAD) {  // the header a byte at a time, then the body at once
+    connection->paced = true;
+    connection->allowed = 0;
+    connection->pieceBytes = 1;
+    connection->pauseMs = SLOWHEAD_PAUSE_MS;
+    connection->pacedEnd = header.size();
   }
 }
 
@@ -182,7 +199,6 @@ void LogRequest(const Connection &connection, const HttpRequest &request) {
 }
 
 void Respond(Connection *connection, const HttpRequest &request) {
-  LogRequest(*connection, request);
   std::string path = request.path.substr(0, request.path.find('?'));
   if (request.method != "GET") return SendErrorPage(connection, 405);
   if (path != "/servers.txt" || labMaster.mode == MASTER_404)
@@ -223,8 +239,8 @@ void PumpConnection(Connection *connection, int64_t now) {
       return FinishSending(connection, now);
     if (connection->paced && connection->sent == connection->allowed) {
       if (now < connection->nextPieceNs) return;
-      connection->allowed += (size_t)labMaster.piece;
-      if (connection->allowed > connection->output.size())
+      connection->allowed += connection->pieceBytes;
+      if (connection->allowed >= connection->pacedEnd)
         connection->allowed = connection->output.size();
     }
     size_t end = connection->paced ? connection->allowed : connection->output.size();
@@ -238,17 +254,33 @@ void PumpConnection(Connection *connection, int64_t now) {
     connection->totalSent += (uint64_t)sent;
     if (connection->paced && connection->sent == connection->allowed &&
         connection->allowed < connection->output.size()) {
-      connection->nextPieceNs = now + labMaster.pauseMs * NS_PER_MS;
+      connection->nextPieceNs = now + connection->pauseMs * NS_PER_MS;
       return;
     }
   }
+}
+
+// With a gate the answer waits, in any mode, until the gate file exists.
+void AnswerRequest(Connection *connection, const HttpRequest &request) {
+  LogRequest(*connection, request);
+  if (labMaster.gate.empty() || access(labMaster.gate.c_str(), F_OK) == 0)
+    return Respond(connection, request);
+  connection->state = CONNECTION_GATED;
+  connection->request = request;
+  LogLine("http gated until %s exists (#%u)", labMaster.gate.c_str(), connection->id);
+}
+
+void OpenGate(Connection *connection) {
+  if (access(labMaster.gate.c_str(), F_OK) != 0) return;
+  LogLine("http gate open (#%u)", connection->id);
+  Respond(connection, connection->request);
 }
 
 void ReceiveRequest(Connection *connection, const char *data, size_t length) {
   connection->input.append(data, length);
   HttpRequest request;
   int parsed = ParseHttpRequest(connection->input.data(), connection->input.size(), &request);
-  if (parsed > 0) return Respond(connection, request);
+  if (parsed > 0) return AnswerRequest(connection, request);
   if (parsed < 0 || connection->input.size() > MAX_REQUEST_HEAD) {
     LogLine("http bad request \"%s\" (#%u)",
             EscapeForLog(connection->input.data(), connection->input.size(), 80).c_str(),
@@ -332,6 +364,7 @@ void HandleMasterPoll(const PollSlot &slot, short revents, int64_t now) {
 void RunMasterTimers(int64_t now) {
   for (size_t i = 0; i < connections.size(); i++) {
     Connection *connection = &connections[i];
+    if (connection->state == CONNECTION_GATED) OpenGate(connection);
     if (connection->state == CONNECTION_SENDING && connection->paced)
       PumpConnection(connection, now);
     bool timed = connection->state == CONNECTION_READING ||
@@ -350,6 +383,7 @@ int64_t NextMasterDue() {
     if (connection.state == CONNECTION_SENDING && connection.paced &&
         connection.sent == connection.allowed)
       next = connection.nextPieceNs;
+    if (connection.state == CONNECTION_GATED) next = MonotonicNs() + GATE_POLL_MS * NS_PER_MS;
     if (next < due) due = next;
   }
   return due;

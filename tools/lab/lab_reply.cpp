@@ -25,6 +25,7 @@ const ModeName masterModeNames[] = {
     {MASTER_LIST, "list"},   {MASTER_404, "404"},       {MASTER_EMPTYBODY, "emptybody"},
     {MASTER_SLOW, "slow"},   {MASTER_SIZE, "size"},     {MASTER_CUTOFF, "cutoff"},
     {MASTER_HANG, "hang"},   {MASTER_NUL, "nul"},       {MASTER_BOM, "bom"},
+    {MASTER_SLOWHEAD, "slowhead"},
 };
 
 const size_t SERVER_MODE_COUNT = sizeof(serverModeNames) / sizeof(serverModeNames[0]);
@@ -450,6 +451,8 @@ bool SetMasterOption(LabMaster *master, const std::string &field, char *error, s
   if (number != NULL) return IntOption(key, value, minimum, maximum, number, error, errorSize);
   if (key == "file") {
     master->file = value;
+  } else if (key == "gate") {
+    master->gate = value;
   } else if (key == "size") {
     long long size = 0;
     if (!ParseNumber(value, 0, 1LL << 40, &size)) {

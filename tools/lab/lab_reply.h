@@ -32,7 +32,8 @@ enum LabMasterMode {
   MASTER_CUTOFF,
   MASTER_HANG,
   MASTER_NUL,
-  MASTER_BOM
+  MASTER_BOM,
+  MASTER_SLOWHEAD
 };
 
 // Sizes the hostile modes produce; tests of the browser rely on these exact numbers.
@@ -68,6 +69,7 @@ struct LabMaster {
   bool enabled;
   int port;
   std::string file;  // empty: list the configured servers
+  std::string gate;  // non-empty: every answer waits until this file exists
   LabMasterMode mode;
   int piece;
   int pauseMs;
