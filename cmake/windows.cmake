@@ -108,14 +108,16 @@ endif()
 # Soak and races: the real program through 200 back-to-back passes, and Refresh, Update, Exit and
 # a launch pressed in the middle of passes, each in a kept Wine prefix of its own under build/.
 # The races need a master list on a port no other test uses, so they run a build of the program
-# that differs only in its master address (its own fetch_win object stands in for the library's).
+# that differs only in its master address and its download deadline (15 s, so that a race can
+# wait for it): its own fetch_win object stands in for the library's.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
    AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/probe_soak.cpp AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
   add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
   if(EXISTS ${RC_FILE})
     target_sources(races_browser PRIVATE ${RC_FILE})
   endif()
-  target_compile_definitions(races_browser PRIVATE VARNET_MASTER_URL="http://127.0.0.1:33100/servers.txt")
+  target_compile_definitions(races_browser PRIVATE VARNET_MASTER_URL="http://127.0.0.1:33100/servers.txt"
+                             VARNET_MASTER_DEADLINE_MS=15000)
   target_link_libraries(races_browser PRIVATE varnet_win ${STATIC_RUNTIME})
   target_compile_options(races_browser PRIVATE ${VARNET_WARNINGS})
   add_test(NAME e2e_soak COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh $<TARGET_FILE:VarnetBrowser>

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Races of the real browser under Wine: Refresh bursts, Update, Abort and Update again, Exit, close and a launch, all in the middle of passes.
-# usage: races.sh EXE PROBE FAKEGAME LAB   (EXE fetches its master list from 127.0.0.1:33100)
+# usage: races.sh EXE PROBE FAKEGAME LAB   (EXE fetches its master list from 127.0.0.1:33100, with
+# a download deadline of 15 s instead of 120 s)
 # RACES="bursts exit" runs only the named races.
 set -u
 source "$(dirname "$0")/soak_lib.sh"
@@ -359,7 +360,111 @@ race_launch_arriving() {
   check_launch "double-click while rows arrive" "3306[4-9]|3307[01]" 26
 }
 
-for race in ${RACES:-bursts update abort exit launch}; do
+# Waits up to LIMIT seconds for the open dialog's control ID to read TEXT; prints what it read last.
+wait_dialog_text() {  # ID TEXT LIMIT_S
+  local text="" end=$((SECONDS + $3))
+  while [ $SECONDS -lt $end ]; do
+    text=$(probe dialog-get "$1" 2>/dev/null | tr -d '\r')
+    [ "$text" == "$2" ] && break
+    sleep 0.5
+  done
+  echo "$text"
+}
+
+# A master that sends its header one byte every 20 s: the download's deadline (15 s in this
+# build) ends it as a failed transfer, nothing is merged, and the next Update fetches the list.
+race_deadline() {
+  local ports_all expected pressed shown before rows
+  race_servers deadline "mode=slowhead" $(answering_servers 33064 33067 10 10)
+  ports_all=$(ports 33064 33067)
+  expected=$(answering_among $ports_all)
+  start_race $ports_all
+  wait_completed "start-up pass"
+  before=$(probe status 0 | tr -d '\r')
+  rows=$(row_addresses)
+  pressed=$SECONDS
+  probe press 142 || fatal "could not press Update"
+  probe dialog "Varnet Server Browser" 10000 >/dev/null || fatal "no update dialog"
+  shown=$(wait_dialog_text 1004 "ERROR: WinInet Error (12002)" 60)
+  check_eq "deadline: the dialog's error" "ERROR: WinInet Error (12002)" "$shown"
+  check_range "deadline: seconds from Update to the error" 14 40 $((SECONDS - pressed))
+  check_eq "deadline: the button" "Close" "$(probe dialog-get 1003 | tr -d '\r')"
+  grep -q 'http sent' "$WORK/lab.log" && failed "deadline: the header was sent whole" || pass "deadline: the header never ended"
+  check_eq "deadline: nothing merged, no pass" "$before" "$(probe status 0 | tr -d '\r')"
+  check_eq "deadline: the rows as before" "$rows" "$(row_addresses)"
+  probe dialog-press 1003 || fatal "could not press Close"
+  wait_no_dialog "deadline: after Close"
+
+  # The same servers, now with a master that answers at once.
+  race_servers deadline2 "" $(answering_servers 33064 33067 10 10)
+  echo "master port=$MASTER_PORT" >>"$RACE_DIR/lab.conf"
+  cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
+  soak_lab_start "$WORK/lab.conf" 300
+  watch_start "$RACE_DIR/watch" 60000 1 1500
+  probe press 142 || fatal "could not press Update again"
+  local dialog
+  dialog=$(probe dialog "Varnet Server Browser" 10000 | tr -d '\r') || fatal "no second update dialog"
+  check_eq "deadline: Update again is not refused" "Abort" "$(grep -P '^1003\t' <<<"$dialog" | cut -f3)"
+  watch_wait
+  check_eq "deadline: the follower ended" 0 "$WATCH_STATUS"
+  wait_no_dialog "deadline: Update again"
+  check_eq "deadline: Update again fetched the list" 1 "$(grep -c 'http sent' "$WORK/lab.log")"
+  check_table "deadline: after Update again" 4 "$expected"
+  exit_and_check_cache "deadline: Exit" $ports_all
+}
+
+# Marks record INDEX of a cache file as kept by the user (fromMasterList 0): a merge keeps it
+# and moves it to the front.
+keep_cached_record() {  # FILE INDEX
+  printf '\x00' | dd of="$1" bs=1 seek=$(($2 * RECORD_BYTES + 2324)) conv=notrunc 2>/dev/null
+}
+
+# A double-click on a kept server with no game directory set: the drive search asks about the
+# stand-in game, and while its question box is open a dismissed Update merges its list, which
+# moves the kept server from record 3 to record 0 and clears record 3. Yes then starts the
+# game connected to the server that was clicked.
+race_launch_merge() {
+  local gate row point
+  race_servers launchmerge "file=$WORK/launchmerge/servers.txt gate=$WORK/launchmerge/gate.open" \
+    $(answering_servers 33064 33069 10 10)
+  gate=$RACE_DIR/gate.open
+  printf '127.0.0.1:%s\n' 33068 33069 >"$RACE_DIR/servers.txt"
+  local drive_c=$WINEPREFIX/drive_c
+  rm -rf "$drive_c/Games"
+  mkdir -p "$drive_c/Games/Quake2"
+  cp "$GAME" "$drive_c/Games/Quake2/quake2.exe"
+  wine reg delete 'HKCU\SOFTWARE\tallow\Varnet Server Browser' /f /reg:32 >/dev/null 2>&1 </dev/null
+  wine reg delete "$SETTINGS_KEY" /v Q2Dir /f /reg:32 >/dev/null 2>&1 </dev/null
+  write_cache "$RUN/kestrel.cache" $(ports 33064 33067)
+  keep_cached_record "$RUN/kestrel.cache" 3
+  cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
+  soak_lab_start "$WORK/lab.conf" 300
+  browser_start "$RUN" "$RACE_DIR/browser.log"
+  probe wait-status 0 "Completed. 4 of 4" $PASS_LIMIT_MS >/dev/null || fatal "launchmerge: no start-up completion"
+
+  probe press 142 || fatal "could not press Update"
+  probe dialog "Varnet Server Browser" 10000 >/dev/null || fatal "no update dialog"
+  probe dialog-press 1003 || fatal "could not press Abort"
+  wait_no_dialog "launchmerge: after Abort"
+  grep -q 'http gated' "$WORK/lab.log" && pass "launchmerge: the list is held at the master" || failed "launchmerge: the list was not held"
+
+  row=$(probe rows servers | tr -d '\r' | awk -F'\t' '$2 == "Race 33067" { print $1 }')
+  point=$(probe item-point servers "${row:-none}") || fatal "no row for the kept server"
+  double_click_at $point
+  probe dialog "Quake II Location" 60000 >/dev/null || fatal "launchmerge: the search asked nothing"
+  touch "$gate"
+  probe wait-status 0 "Completed. 3 of 3" $PASS_LIMIT_MS >/dev/null || fatal "launchmerge: no merged pass under the question box"
+  check_eq "launchmerge: the question box is still open" "Quake II Location" \
+    "$(probe dialog "" 1000 | tr -d '\r' | sed -n 's/^title //p')"
+  probe dialog-press 6 || fatal "could not answer Yes"
+  browser_wait_exit
+  check_eq "launchmerge: exit code" "0" "$BROWSER_EXIT"
+  GAME_DIR=$drive_c/Games/Quake2 GAME_DIR_WIN='C:\Games\Quake2'
+  check_launch "launchmerge: Yes after the merge" 33067 3
+  rm -rf "$drive_c/Games"
+}
+
+for race in ${RACES:-bursts update abort exit launch deadline launch_merge}; do
   start=$SECONDS
   "race_$race"
   stop_lab

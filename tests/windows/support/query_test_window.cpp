@@ -227,12 +227,21 @@ void UseServers(const char *const *addresses, const uint16_t *ports, int count) 
   for (int i = 0; i < count; i++) AppendServer(addresses[i], ports[i]);
 }
 
+// The completion enables Refresh after it has given the pass back, so a pass is over once the
+// pass is free and the button's last change, if the pass made one, has enabled it.
+static bool PassOver(void) {
+  if (IsPassRunning()) return false;
+  int last = -1;
+  for (int i = FindEvent(QUERY_EVENT_ENABLE); i >= 0; i = FindEvent(QUERY_EVENT_ENABLE, i + 1)) last = i;
+  return last < 0 || queryEvents[last].buttonEnabled;
+}
+
 bool RunPass(DWORD timeoutMs) {
   RefreshServers();
-  return PumpUntil([] { return !IsPassRunning(); }, timeoutMs);
+  return PumpUntil(PassOver, timeoutMs);
 }
 
 void SettlePass(void) {
-  PumpUntil([] { return !IsPassRunning(); }, 10000);
+  PumpUntil(PassOver, 10000);
   PumpFor(120);  // a coordinator lives 50 ms past its last start
 }
