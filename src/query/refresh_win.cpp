@@ -21,6 +21,9 @@
 //   coordinator makes that call itself for a query thread it could not create.
 // - The completion step enables Refresh only after it has given the pass back, so a click on
 //   the enabled button always finds the pass free.
+// - The coordinator spaces the starts 50 ms apart from the first (NextQueryStart); one that
+//   stalled (the GUI thread busy in the drive search, say) starts again from its late start
+//   rather than firing every start it fell behind on at once.
 // - A coordinator can outlive its pass by its last 50 ms sleep; it never starts more threads
 //   than its pass counted, so it cannot reach into the next pass.
 // - Workers reach controls only through synchronous messages (SendMessage, EnableWindow). No

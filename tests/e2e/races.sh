@@ -395,18 +395,16 @@ race_deadline() {
   probe dialog-press 1003 || fatal "could not press Close"
   wait_no_dialog "deadline: after Close"
 
-  # The same servers, now with a master that answers at once.
-  race_servers deadline2 "" $(answering_servers 33064 33067 10 10)
-  echo "master port=$MASTER_PORT" >>"$RACE_DIR/lab.conf"
-  cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
+  # The same servers, now with a master that answers at once (the dialog may end before the
+  # probe can read it, so the merged pass and the master's log show that Update worked).
+  sed 's/^master .*/master port='"$MASTER_PORT"'/' "$RACE_DIR/lab.conf" >"$WORK/lab.conf"
   soak_lab_start "$WORK/lab.conf" 300
   watch_start "$RACE_DIR/watch" 60000 1 1500
   probe press 142 || fatal "could not press Update again"
-  local dialog
-  dialog=$(probe dialog "Varnet Server Browser" 10000 | tr -d '\r') || fatal "no second update dialog"
-  check_eq "deadline: Update again is not refused" "Abort" "$(grep -P '^1003\t' <<<"$dialog" | cut -f3)"
   watch_wait
   check_eq "deadline: the follower ended" 0 "$WATCH_STATUS"
+  check_eq "deadline: Update again: one merged pass" "Completed. 4 of 4 servers responded." \
+    "$(watch_completions "$RACE_DIR/watch")"
   wait_no_dialog "deadline: Update again"
   check_eq "deadline: Update again fetched the list" 1 "$(grep -c 'http sent' "$WORK/lab.log")"
   check_table "deadline: after Update again" 4 "$expected"
