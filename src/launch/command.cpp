@@ -104,7 +104,7 @@ void FormatBadAddressText(char *text, size_t size, const char *address) {
   size_t n = 0;
   for (; n + 1 < sizeof shown && address[n] != 0; n++) {
     unsigned char c = (unsigned char)address[n];
-    shown[n] = (c < 0x20 || c == 0x7F) ? '?' : (char)c;  // a line break or a tab would hide the rest
+    shown[n] = (c < 0x20 || c == 0x7F) ? '?' : (char)c;  // shown, not obeyed: a line break would split it
   }
   shown[n] = 0;
   FormatFits(text, size,

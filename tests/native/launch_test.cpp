@@ -132,7 +132,7 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   memset(unterminated, 'h', sizeof unterminated);
   EXPECT_FALSE(IsLaunchAddress(unterminated));
 
-  // The refusal names the address as the list gave it; a line break or tab would hide its rest.
+  // The refusal names the address as the list gave it, its control characters as question marks.
   char text[LAUNCH_TEXT_SIZE];
   FormatBadAddressText(text, sizeof text, "127.0.0.1 \" +exec evil.cfg\r\n\t+set x \x7F\xE9\"");
   EXPECT_STREQ("Error: Bad server address:\n    127.0.0.1 \" +exec evil.cfg???+set x ?\xE9\"\n\n"
