@@ -5,6 +5,7 @@
 
 enum {
   CONNECT_SIZE = 128,
+  LAUNCH_ADDRESS_MAX = 127,  // characters of an address the launch accepts
   COMMAND_LINE_SIZE = 512,
   LAUNCH_TEXT_SIZE = 512,
   SEARCH_STATUS_SIZE = 128,
@@ -23,6 +24,7 @@ enum {
 #define MISSING_EXE_CAPTION "Couldn't find Quake II"
 #define START_FAILED_STATUS "Couldn't start Quake II! Check your config."
 #define START_FAILED_CAPTION "Couldn't start Quake II"
+#define BAD_ADDRESS_STATUS "Couldn't start Quake II! Bad server address."
 
 struct LaunchCommand {
   char connect[CONNECT_SIZE];
@@ -32,12 +34,20 @@ struct LaunchCommand {
   bool useApplicationName;  // false: the command line starts with the quoted executable path
 };
 
-// False when a text would not fit its limit; the launch is then refused.
+// The address comes from a master list or a cache file, and the game runs every '+' command on
+// its command line: only a plain host name or IPv4 address (1 to 127 ASCII letters, digits, '.'
+// and '-') may go there.
+bool IsLaunchAddress(const char *address);
+
+// False, with command cleared to zero bytes, when a text would not fit its limit, the address is
+// refused, or a setting holds what would break the command line's arguments apart.
 bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
                         const char *address, uint16_t port, LaunchCommand *command);
 
 // The refusal text names gameDir less its last character, a backslash and gameExe, cut to size.
 void FormatMissingExeText(char *text, size_t size, const char *gameDir, const char *gameExe);
+// The refused address as the list gave it, its control characters shown as '?', cut to size.
+void FormatBadAddressText(char *text, size_t size, const char *address);
 // A failed process start: the executable path and the system's own words for the error.
 void FormatStartFailureText(char *text, size_t size, const char *exePath, const char *systemText);
 

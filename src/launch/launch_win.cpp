@@ -20,6 +20,14 @@ static void ReportMissingExe(void) {
   MessageBoxA(hwndMain, text, MISSING_EXE_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
+// A row whose address could carry console commands to the game starts nothing and saves nothing.
+static void ReportBadAddress(const char *address) {
+  char text[LAUNCH_TEXT_SIZE];
+  FormatBadAddressText(text, sizeof text, address);
+  SetStatusText(0, BAD_ADDRESS_STATUS);
+  MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
+}
+
 // The handle serves only to prove the file is there and readable.
 static bool ExecutableExists(const char *path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -91,6 +99,12 @@ void LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   if (index >= 0) {
     CopyText(address, sizeof address, records[index].address);
     port = records[index].port;
+  }
+  // Checked before the search, so a row that would be refused never starts one.
+  if (index >= 0 && !IsLaunchAddress(address)) {
+    SetCursor(previous);
+    ReportBadAddress(address);
+    return;
   }
   if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   SetCursor(previous);

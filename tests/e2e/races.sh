@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Races of the real browser under Wine: Refresh bursts, Update, Abort and Update again, Exit, close and a launch, all in the middle of passes.
+# Races of the real browser under Wine: Refresh bursts, Update, Abort and Update again, Exit, close and a launch, all in the middle of passes; and a hostile list's row that must not launch.
 # usage: races.sh EXE PROBE FAKEGAME LAB   (EXE fetches its master list from 127.0.0.1:33100, with
 # a download deadline of 15 s instead of 120 s)
 # RACES="bursts exit" runs only the named races.
@@ -462,7 +462,53 @@ race_launch_merge() {
   rm -rf "$drive_c/Games"
 }
 
-for race in ${RACES:-bursts update abort exit launch deadline launch_merge}; do
+# The list's own line as a hostile author would write it: the address is everything before the
+# colon, and the resolver stops at the space, so the server on 27910 answers for it.
+HOSTILE_LINE='127.0.0.1 " +exec evil.cfg +set x ":27910'
+BAD_ADDRESS_TEXT='Error: Bad server address:
+    127.0.0.1 " +exec evil.cfg +set x "
+
+A server address may hold only letters, digits, dots and dashes.'
+
+# A row whose address would carry console commands to the game shows as any other, but its
+# double-click starts nothing, saves nothing and says why; a plain row then starts the game.
+race_hostile() {
+  race_servers hostile "file=$WORK/hostile/servers.txt" "27910|delay=10" "33064|delay=20"
+  printf '%s\n' "$HOSTILE_LINE" 127.0.0.1:33064 >"$RACE_DIR/servers.txt"
+  GAME_DIR=$RACE_DIR/game
+  mkdir -p "$GAME_DIR"
+  cp "$GAME" "$GAME_DIR/quake2.exe"
+  set_game_dir "$GAME_DIR"
+  start_race  # an empty cache: the rows come from the list alone
+  probe press 142 || fatal "could not press Update"
+  probe wait-status 0 "Completed." $PASS_LIMIT_MS >/dev/null || fatal "no completion text after Update"
+  check_eq "hostile: both rows, the list's line as it came" "$(printf '%s\n' 127.0.0.1:33064 "$HOSTILE_LINE" | LC_ALL=C sort)" \
+    "$(probe rows servers | tr -d '\r' | cut -f3 | LC_ALL=C sort)"
+  local row point dialog
+  row=$(probe rows servers | tr -d '\r' | awk -F'\t' '$3 ~ /evil/ { print $1 }')
+  point=$(probe item-point servers "${row:-0}") || fatal "no point for the hostile row"
+  double_click_at $point
+  dialog=$(probe dialog "Couldn't start Quake II" 10000) || fatal "hostile: no warning box"
+  dialog=$(tr -d '\r' <<<"$dialog")
+  check_eq "hostile: the box is owned by the main window" "owner main" "$(sed -n 2p <<<"$dialog")"
+  check_eq "hostile: the box names the address" "$BAD_ADDRESS_TEXT" "$(probe dialog-get 65535 | tr -d '\r')"
+  check_eq "hostile: status text" "Couldn't start Quake II! Bad server address." "$(probe status 0 | tr -d '\r')"
+  probe dialog-press 1 || fatal "could not press OK"
+  wait_no_dialog "hostile: after OK"
+  kill -0 "$BROWSER_PID" 2>/dev/null && pass "hostile: the browser stays open" || failed "hostile: the browser ended"
+  check_eq "hostile: nothing saved" 0 "$(cache_size "$RUN/kestrel.cache")"
+  # Had the refused row started a game as well, check_launch below would find two starts.
+  check_eq "hostile: no game started" missing "$(cache_size "$GAME_DIR/fakegame.log")"
+
+  row=$(probe rows servers | tr -d '\r' | awk -F'\t' '$3 == "127.0.0.1:33064" { print $1 }')
+  point=$(probe item-point servers "${row:-0}") || fatal "no point for the plain row"
+  double_click_at $point
+  browser_wait_exit
+  check_eq "hostile: a plain row then: exit code" "0" "$BROWSER_EXIT"
+  check_launch "hostile: a plain row then" 33064 2
+}
+
+for race in ${RACES:-bursts update abort exit launch deadline launch_merge hostile}; do
   start=$SECONDS
   "race_$race"
   stop_lab

@@ -102,6 +102,47 @@ TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
   EXPECT_TRUE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 1, "1.2.3.4", 100, &command));
 }
 
+// Only a host name or an IPv4 address reaches the command line; anything else builds nothing.
+TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
+  const std::string longest(127, 'h');
+  for (const std::string &good : {std::string("10.0.0.5"), std::string("q2.example-net.ORG"), std::string("a"),
+                                  std::string("-.-"), longest}) {
+    SCOPED_TRACE(good);
+    EXPECT_TRUE(IsLaunchAddress(good.c_str()));
+  }
+  const std::string bad[] = {
+      longest + "h",                                 // 128 characters
+      "",                                            // an empty line of the list
+      "127.0.0.1 ",                                  // what the resolver still takes
+      "127.0.0.1 \" +exec evil.cfg +set x \"",       // the list's own line, cut at its colon
+      "q2\"host", "a+b", "a:b", "a/b", "a\\b", "a_b",  // neighbours of the allowed characters
+      "10.0.0.5\r", "10.0.0.5\n+exec x", "\t10.0.0.5", "a\x7F",  // control characters
+      "caf\xC3\xA9.example", "\xFF",                // bytes outside ASCII
+  };
+  LaunchCommand command;
+  for (const std::string &address : bad) {
+    SCOPED_TRACE(address);
+    EXPECT_FALSE(IsLaunchAddress(address.c_str()));
+    memset(&command, 0x5A, sizeof command);
+    EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "quake2.exe", 0, address.c_str(), 27910, &command));
+    EXPECT_EQ(std::string(sizeof command, '\0'), std::string((const char *)&command, sizeof command));
+  }
+  // An address whose terminator is lost beyond the 128th character is refused, not read past.
+  char unterminated[LAUNCH_ADDRESS_MAX + 1];
+  memset(unterminated, 'h', sizeof unterminated);
+  EXPECT_FALSE(IsLaunchAddress(unterminated));
+
+  // The refusal names the address as the list gave it, its control characters as question marks.
+  char text[LAUNCH_TEXT_SIZE];
+  FormatBadAddressText(text, sizeof text, "127.0.0.1 \" +exec evil.cfg\r\n\t+set x \x7F\xE9\"");
+  EXPECT_STREQ("Error: Bad server address:\n    127.0.0.1 \" +exec evil.cfg???+set x ?\xE9\"\n\n"
+               "A server address may hold only letters, digits, dots and dashes.",
+               text);
+  std::string longest255(255, '+');
+  FormatBadAddressText(text, sizeof text, longest255.c_str());
+  EXPECT_NE(nullptr, strstr(text, longest255.c_str()));
+}
+
 TEST(LaunchMessages, MissingExecutableAndFailedStart) {
   char text[LAUNCH_TEXT_SIZE];
   FormatMissingExeText(text, sizeof text, "C:\\Games\\Quake2\\", "quake2.exe");

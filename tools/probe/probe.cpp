@@ -27,7 +27,7 @@ static const Command commands[] = {
     {"close", CmdClose, "close [dialog]                    WM_CLOSE to the main window or the open dialog"},
     {"wait-gone", CmdWaitGone, "wait-gone [TIMEOUT_MS]            until the main window no longer exists"},
     {"windows", CmdWindows, "windows                           \"HWND<TAB>CLASS<TAB>VISIBLE<TAB>TITLE\" per top-level window"},
-    {"dialog", CmdDialog, "dialog [TITLE] [TIMEOUT_MS]       wait for the open dialog; \"title T\", then \"ID<TAB>CLASS<TAB>TEXT\""},
+    {"dialog", CmdDialog, "dialog [TITLE] [TIMEOUT_MS]       wait for the open dialog; \"title T\", \"owner main|none|other\", then \"ID<TAB>CLASS<TAB>TEXT\""},
     {"dialog-get", CmdDialogGet, "dialog-get ID                     text of the dialog's control"},
     {"dialog-set", CmdDialogSet, "dialog-set ID TEXT                set the dialog control's text"},
     {"dialog-press", CmdDialogPress, "dialog-press ID                   click the dialog's button (posted)"},

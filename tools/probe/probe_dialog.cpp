@@ -33,7 +33,8 @@ static BOOL CALLBACK PrintChild(HWND child, LPARAM) {
 }
 
 // dialog [TITLE] [TIMEOUT_MS]: waits for an open dialog (with that title, unless it is empty);
-// prints "title TEXT", then one "ID<TAB>class<TAB>text" line per control.
+// prints "title TEXT", "owner main|none|other" (the browser's main window or not), then one
+// "ID<TAB>class<TAB>text" line per control.
 int CmdDialog(int argc, char **argv) {
   const char *wanted = argc > 0 ? argv[0] : "";
   DWORD timeout = (DWORD)ParseInt(argc > 1 ? argv[1] : NULL, DEFAULT_WAIT_MS);
@@ -45,6 +46,8 @@ int CmdDialog(int argc, char **argv) {
     if (dialog != NULL && ReadWindowText(dialog, title, sizeof title) &&
         (wanted[0] == 0 || strcmp(title, wanted) == 0)) {
       printf("title %s\n", title);
+      HWND owner = GetWindow(dialog, GW_OWNER);
+      printf("owner %s\n", owner == browser ? "main" : (owner == NULL ? "none" : "other"));
       EnumChildWindows(dialog, PrintChild, 0);
       return PROBE_OK;
     }
