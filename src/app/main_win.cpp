@@ -16,6 +16,11 @@ HWND hwndMain;
 // Set once the run is ending without a save in WM_DESTROY: after Exit, after a failed
 // Winsock start (which must leave the registry and cache untouched) and once the loop is over.
 static bool quitHandled;
+// Set once SaveState has run, or must never run (a failed Winsock start): whichever of Exit,
+// WM_DESTROY, a launch and the end of the session comes first saves, and nothing saves twice.
+static bool stateSaved;
+// The control that had the keyboard focus when the window was last deactivated.
+static HWND hwndLastFocus;
 
 void RegisterMainClass(void) {
   WNDCLASSEXA wc = {};
@@ -79,6 +84,7 @@ LRESULT InitializeApp(void) {
   if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
     MessageBoxA(hwndMain, "Couldn't load Winsock!", "Error", MB_OK);
     quitHandled = true;
+    stateSaved = true;
     PostQuitMessage(1);
     return 0;
   }
@@ -89,12 +95,19 @@ LRESULT InitializeApp(void) {
   hwndServerList = CreateMainControls(hwndMain, appInstance);
   LoadSettings();
   if (gameExe[0] == 0) CopyText(gameExe, sizeof gameExe, DEFAULT_GAME_EXE);
+  SetFocus(hwndServerList);  // a player without a mouse starts in the list
   RefreshServers();
   return 0;
 }
 
-void SaveAndQuit(void) {
+static void SaveStateOnce(void) {
+  if (stateSaved) return;
+  stateSaved = true;
   SaveState();
+}
+
+void SaveAndQuit(void) {
+  SaveStateOnce();
   quitHandled = true;
   PostQuitMessage(0);
 }
@@ -118,6 +131,31 @@ static LRESULT OnDestroy(void) {
   return 0;
 }
 
+// At logoff or shutdown Windows ends the process after this message: WM_DESTROY never comes.
+// When the session goes on after all (wParam FALSE), nothing has happened.
+static LRESULT OnEndSession(WPARAM ending) {
+  if (ending) SaveStateOnce();
+  return 0;
+}
+
+// Leaving: remember which of our controls had the focus. Coming back: default handling gives
+// the window itself the focus, and OnSetFocus passes it on.
+static LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != NULL && IsChild(window, focus)) hwndLastFocus = focus;
+  }
+  return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
+}
+
+static LRESULT OnSetFocus(HWND window) {
+  HWND target = hwndLastFocus;
+  // A button disabled meanwhile (Refresh during a pass) can't take the focus back.
+  if (target == NULL || !IsChild(window, target) || !IsWindowEnabled(target)) target = hwndServerList;
+  if (target != NULL) SetFocus(target);
+  return 0;
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_APP_INIT: return InitializeApp();
@@ -125,6 +163,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: return HandleListNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_DESTROY: return OnDestroy();
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION: return OnEndSession(wParam);
+    case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
+    case WM_SETFOCUS: return OnSetFocus(window);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -22,7 +22,8 @@ enum UpdateOperation {
 
 enum { MASTER_URL_SIZE = 1024 };
 
-// The list's address, fixed at build time (VARNET_MASTER_URL); tests point it elsewhere.
+// The list's address, fixed at build time (VARNET_MASTER_URL); a usable MasterURL registry
+// value replaces it at start-up, and tests point it elsewhere.
 extern char masterUrl[MASTER_URL_SIZE];
 
 // The body may take this long to arrive (plus one receive timeout for the last wait); what has
