@@ -19,7 +19,8 @@ static bool quitHandled;
 // Set once SaveState has run, or must never run (a failed Winsock start): whichever of Exit,
 // WM_DESTROY, a launch and the end of the session comes first saves, and nothing saves twice.
 static bool stateSaved;
-// The control that had the keyboard focus when the window was last deactivated.
+// The control that had the keyboard focus last: at the last deactivation, or the list that
+// took it since. It gets the focus back when the window is activated again.
 static HWND hwndLastFocus;
 
 void RegisterMainClass(void) {
@@ -148,6 +149,14 @@ static LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
 }
 
+// The lists say when they get the focus. That covers a deactivation that finds no focus to
+// remember, as when the window is disabled for a modal dialog before it loses activation.
+static LRESULT OnNotify(WPARAM wParam, LPARAM lParam) {
+  const NMHDR *header = (const NMHDR *)lParam;
+  if (header->code == NM_SETFOCUS) hwndLastFocus = header->hwndFrom;
+  return HandleListNotify(wParam, lParam);
+}
+
 static LRESULT OnSetFocus(HWND window) {
   HWND target = hwndLastFocus;
   // A button disabled meanwhile (Refresh during a pass) can't take the focus back.
@@ -160,7 +169,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_APP_INIT: return InitializeApp();
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
-    case WM_NOTIFY: return HandleListNotify(wParam, lParam);
+    case WM_NOTIFY: return OnNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_DESTROY: return OnDestroy();
     case WM_QUERYENDSESSION: return TRUE;
