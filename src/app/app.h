@@ -1,5 +1,7 @@
 // Settings and the server cache file: portable (standard C file I/O only).
 #pragma once
+#include <stdio.h>
+
 #include "table/table.h"
 
 enum { SETTING_TEXT_SIZE = 260 };  // paths and names: 259 characters and a terminator
@@ -7,9 +9,6 @@ enum { SETTING_TEXT_SIZE = 260 };  // paths and names: 259 characters and a term
 extern char gameDir[SETTING_TEXT_SIZE];  // empty, or a directory ending with a backslash
 extern char gameExe[SETTING_TEXT_SIZE];
 extern int32_t startupMethod;
-
-// The cache file's full path, fixed at start-up so a later change of directory can't move it.
-extern char cachePath[SETTING_TEXT_SIZE];
 
 #define CACHE_FILE_NAME "kestrel.cache"
 #define DEFAULT_GAME_EXE "quake2.exe"
@@ -19,6 +18,10 @@ extern char cachePath[SETTING_TEXT_SIZE];
 void EndWithBackslash(char *dir, size_t size);
 
 // Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored.
+void ReadServerCache(FILE *file);
+// Writes the records in use, byte for byte; false when a write failed.
+bool WriteServerCache(FILE *file);
+// The same by file name (ANSI): for tools and tests; the program opens its files by wide name.
 void LoadServerCache(const char *path);
-// Writes the records in use, byte for byte; false when the file can't be created.
+// False when the file can't be created.
 bool SaveServerCache(const char *path);

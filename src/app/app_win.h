@@ -15,9 +15,21 @@ HWND CreateMainWindow(void);
 LRESULT InitializeApp(void);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Resolves the cache file's full path in the start-up directory.
+enum { CACHE_PATH_SIZE = MAX_PATH };
+
+// The cache file's full path in the start-up directory, fixed at start-up so a later change of
+// directory can't move it, and the per-user file that stands in when that one can't be written
+// (empty when there is none). Wide, as the folder's name may lie outside the ANSI code page.
+extern wchar_t cachePath[CACHE_PATH_SIZE];
+extern wchar_t userCachePath[CACHE_PATH_SIZE];
+
+// Resolves both cache paths; run before anything can change the current directory.
 void ResolveCachePath(void);
+// Loads the per-user cache file when there is one, otherwise the start-up directory's.
 void LoadCache(void);
+// Writes the start-up directory's file, and the per-user file when that one failed or when a
+// per-user file already exists.
+void SaveCache(void);
 void LoadSettings(void);
 void SaveState(void);
 // SaveState, then the quit message; a later WM_DESTROY does not save again.

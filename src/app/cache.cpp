@@ -12,9 +12,7 @@ static void RepairRecord(ServerRecord *record) {
   if (record->playerCount > MAX_PLAYERS) record->playerCount = MAX_PLAYERS;
 }
 
-void LoadServerCache(const char *path) {
-  FILE *file = fopen(path, "rb");
-  if (file == NULL) return;  // normally: no run has saved yet
+void ReadServerCache(FILE *file) {
   ServerRecord record;
   // A short read is the end of the file or a trailing piece; either way nothing more to take.
   // Reading into a local keeps a partial record out of the table's unused slots.
@@ -23,16 +21,28 @@ void LoadServerCache(const char *path) {
     memcpy(&records[serverCount], &record, sizeof record);
     serverCount++;
   }
+}
+
+bool WriteServerCache(FILE *file) {
+  bool written = true;
+  // A failed write goes on with the next record: the file keeps what could be written.
+  for (int32_t i = 0; i < serverCount && i < MAX_SERVERS; i++) {
+    if (fwrite(&records[i], sizeof records[i], 1, file) != 1) written = false;
+  }
+  return written;
+}
+
+void LoadServerCache(const char *path) {
+  FILE *file = fopen(path, "rb");
+  if (file == NULL) return;  // normally: no run has saved yet
+  ReadServerCache(file);
   fclose(file);
 }
 
 bool SaveServerCache(const char *path) {
   FILE *file = fopen(path, "wb");
   if (file == NULL) return false;
-  // A failed write is ignored: the file keeps what was written, as nothing can be reported.
-  for (int32_t i = 0; i < serverCount && i < MAX_SERVERS; i++) {
-    fwrite(&records[i], sizeof records[i], 1, file);
-  }
+  WriteServerCache(file);
   fclose(file);
   return true;
 }

@@ -16,6 +16,12 @@ HWND hwndMain;
 // Set once the run is ending without a save in WM_DESTROY: after Exit, after a failed
 // Winsock start (which must leave the registry and cache untouched) and once the loop is over.
 static bool quitHandled;
+// Set once SaveState has run, or must never run (a failed Winsock start): whichever of Exit,
+// WM_DESTROY, a launch and the end of the session comes first saves, and nothing saves twice.
+static bool stateSaved;
+// The control that had the keyboard focus last: at the last deactivation, or the list that
+// took it since. It gets the focus back when the window is activated again.
+static HWND hwndLastFocus;
 
 void RegisterMainClass(void) {
   WNDCLASSEXA wc = {};
@@ -79,6 +85,7 @@ LRESULT InitializeApp(void) {
   if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
     MessageBoxA(hwndMain, "Couldn't load Winsock!", "Error", MB_OK);
     quitHandled = true;
+    stateSaved = true;
     PostQuitMessage(1);
     return 0;
   }
@@ -89,12 +96,19 @@ LRESULT InitializeApp(void) {
   hwndServerList = CreateMainControls(hwndMain, appInstance);
   LoadSettings();
   if (gameExe[0] == 0) CopyText(gameExe, sizeof gameExe, DEFAULT_GAME_EXE);
+  SetFocus(hwndServerList);  // a player without a mouse starts in the list
   RefreshServers();
   return 0;
 }
 
-void SaveAndQuit(void) {
+static void SaveStateOnce(void) {
+  if (stateSaved) return;
+  stateSaved = true;
   SaveState();
+}
+
+void SaveAndQuit(void) {
+  SaveStateOnce();
   quitHandled = true;
   PostQuitMessage(0);
 }
@@ -118,14 +132,51 @@ static LRESULT OnDestroy(void) {
   return 0;
 }
 
+// At logoff or shutdown Windows ends the process after this message: WM_DESTROY never comes.
+// When the session goes on after all (wParam FALSE), nothing has happened.
+static LRESULT OnEndSession(WPARAM ending) {
+  if (ending) SaveStateOnce();
+  return 0;
+}
+
+// Leaving: remember which of our controls had the focus. Coming back: default handling gives
+// the window itself the focus, and OnSetFocus passes it on.
+static LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != NULL && IsChild(window, focus)) hwndLastFocus = focus;
+  }
+  return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
+}
+
+// The lists say when they get the focus. That covers a deactivation that finds no focus to
+// remember, as when the window is disabled for a modal dialog before it loses activation.
+static LRESULT OnNotify(WPARAM wParam, LPARAM lParam) {
+  const NMHDR *header = (const NMHDR *)lParam;
+  if (header->code == NM_SETFOCUS) hwndLastFocus = header->hwndFrom;
+  return HandleListNotify(wParam, lParam);
+}
+
+static LRESULT OnSetFocus(HWND window) {
+  HWND target = hwndLastFocus;
+  // A button disabled meanwhile (Refresh during a pass) can't take the focus back.
+  if (target == NULL || !IsChild(window, target) || !IsWindowEnabled(target)) target = hwndServerList;
+  if (target != NULL) SetFocus(target);
+  return 0;
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_APP_INIT: return InitializeApp();
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
-    case WM_NOTIFY: return HandleListNotify(wParam, lParam);
+    case WM_NOTIFY: return OnNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
     case WM_DESTROY: return OnDestroy();
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION: return OnEndSession(wParam);
+    case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
+    case WM_SETFOCUS: return OnSetFocus(window);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -1,4 +1,4 @@
-// The three user settings and the cache file's place, shared by the dialog, the launch and the save.
+// The three user settings, shared by the dialog, the launch and the save.
 #include <string.h>
 
 #include "app/app.h"
@@ -6,7 +6,6 @@
 char gameDir[SETTING_TEXT_SIZE];
 char gameExe[SETTING_TEXT_SIZE];
 int32_t startupMethod;
-char cachePath[SETTING_TEXT_SIZE];
 
 // The launch joins the directory and the executable name directly, so a non-empty directory
 // must end with a backslash. When the text leaves no room for one, its last character gives

@@ -1,4 +1,4 @@
-// Registry settings, the cache file's place, and the save at the end of a run.
+// Registry settings and the save at the end of a run.
 //
 // The settings key lives under HKEY_LOCAL_MACHINE, which a standard user cannot write. So the
 // save falls back to the same key path under HKEY_CURRENT_USER, and keeps that per-user key
@@ -6,10 +6,13 @@
 // Nothing here is ever reported: missing data means defaults, unwritable data is skipped.
 #include <winsock2.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "app/app.h"
 #include "app/app_win.h"
+#include "master/master.h"
+#include "master/master_win.h"
 
 // 32-bit builds of the program read and write the 32-bit view; this 64-bit build joins them.
 static const REGSAM REGISTRY_VIEW = KEY_WOW64_32KEY;
@@ -17,23 +20,7 @@ static const REGSAM REGISTRY_VIEW = KEY_WOW64_32KEY;
 static const char Q2_DIR_VALUE[] = "Q2Dir";
 static const char Q2_EXE_VALUE[] = "q2Exe";
 static const char STARTUP_METHOD_VALUE[] = "Alt. Startup Method";
-
-void ResolveCachePath(void) {
-  char path[SETTING_TEXT_SIZE];
-  DWORD length = GetFullPathNameA(".\\" CACHE_FILE_NAME, sizeof path, path, NULL);
-  // A start-up directory too deep for a 260-byte path keeps the relative name: the save then
-  // writes wherever is current, which is still the start-up directory unless a search moved it.
-  if (length == 0 || length >= sizeof path) {
-    CopyText(cachePath, sizeof cachePath, CACHE_FILE_NAME);
-    return;
-  }
-  CopyText(cachePath, sizeof cachePath, path);
-}
-
-void LoadCache(void) {
-  if (cachePath[0] == 0) ResolveCachePath();
-  LoadServerCache(cachePath);
-}
+static const char MASTER_URL_VALUE[] = "MasterURL";
 
 // Takes the stored bytes of a string value whatever its type. A text of up to 259 characters
 // is terminated after its bytes; a longer one (or one that doesn't fit the 260-byte buffer)
@@ -56,6 +43,30 @@ static void ReadNumberValue(HKEY key, const char *name, int32_t *setting) {
   *setting = number;
 }
 
+// Only for whoever debugs a player's setup: a value that is not used says why, once.
+static void ReportIgnoredMasterUrl(const char *reason) {
+  char line[128];
+  snprintf(line, sizeof line, APP_NAME ": MasterURL ignored (%s), the built-in master address stays\n", reason);
+  OutputDebugStringA(line);
+}
+
+// The optional master address; SaveState never writes it, so a value set by hand stays as it is.
+static void ReadMasterUrlValue(HKEY key) {
+  char text[MASTER_URL_SIZE];
+  DWORD type = REG_NONE;
+  DWORD size = sizeof text;
+  LONG result = RegQueryValueExA(key, MASTER_URL_VALUE, NULL, &type, (BYTE *)text, &size);
+  if (result == ERROR_FILE_NOT_FOUND) return;  // not set: the usual case
+  if (result == ERROR_MORE_DATA) return ReportIgnoredMasterUrl("longer than 1023 characters");
+  if (result != ERROR_SUCCESS) return ReportIgnoredMasterUrl("unreadable");
+  if (type != REG_SZ) return ReportIgnoredMasterUrl("not a REG_SZ value");
+  DWORD length = size <= sizeof text ? size : (DWORD)sizeof text;
+  while (length > 0 && text[length - 1] == 0) length--;  // the terminator(s) it was stored with
+  if (!IsUsableMasterUrl(text, (int32_t)length)) return ReportIgnoredMasterUrl("not an http:// or https:// address");
+  memcpy(masterUrl, text, length);
+  masterUrl[length] = 0;
+}
+
 static void ReadSettingsKey(HKEY root) {
   HKEY key;
   if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_READ | REGISTRY_VIEW, &key) != ERROR_SUCCESS) {
@@ -64,6 +75,7 @@ static void ReadSettingsKey(HKEY root) {
   ReadNumberValue(key, STARTUP_METHOD_VALUE, &startupMethod);
   ReadTextValue(key, Q2_DIR_VALUE, gameDir);
   ReadTextValue(key, Q2_EXE_VALUE, gameExe);
+  ReadMasterUrlValue(key);
   RegCloseKey(key);
 }
 
@@ -127,7 +139,6 @@ void SaveSettingsTo(HKEY machineRoot, HKEY userRoot) {
 // Each step runs whatever became of the one before it.
 void SaveState(void) {
   SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
-  if (cachePath[0] == 0) ResolveCachePath();
-  SaveServerCache(cachePath);
+  SaveCache();
   WSACleanup();
 }

@@ -50,7 +50,8 @@ bool SearchGameDir(const char *dir, char *found, size_t foundSize) {
   return accepted;
 }
 
-void SearchAllDrives(void) {
+// C: to Z:, until a directory is accepted.
+static void SearchDrives(void) {
   for (int drive = 3; drive <= 26 && gameDir[0] == 0; drive++) {
     char letter = (char)('A' + drive - 1);
     char driveName[3] = {letter, ':', 0};
@@ -62,4 +63,14 @@ void SearchAllDrives(void) {
     char found[SETTING_TEXT_SIZE];
     if (SearchGameDir(root, found, sizeof found)) CopyText(gameDir, sizeof gameDir, found);
   }
+}
+
+// Making an empty card reader or DVD drive current would otherwise show the system's own
+// "no disk" box; with critical errors failed the drive is simply passed by. The thread's mode
+// is restored afterwards, so the rest of the program keeps the system's error boxes.
+void SearchAllDrives(void) {
+  DWORD previousMode = 0;
+  BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode);
+  SearchDrives();
+  if (modeSet) SetThreadErrorMode(previousMode, NULL);
 }

@@ -32,7 +32,8 @@ struct MasterListText {
 
 enum { MASTER_URL_SIZE = 1024 };
 
-// The list's address, fixed at build time (VARNET_MASTER_URL); tests point it elsewhere.
+// The list's address, fixed at build time (VARNET_MASTER_URL); a usable MasterURL registry
+// value replaces it at start-up, and tests point it elsewhere.
 extern char masterUrl[MASTER_URL_SIZE];
 
 // The deadline of a download, from its start: opening the URL and reading the body must be

@@ -72,10 +72,26 @@ static void FillPlayerList(int row) {
 
 void ShowPlayers(const NMITEMACTIVATE *activate) { FillPlayerList(activate->iItem); }
 
-// Keyboard moves through the server list refill the player list as a click would.
+// A selection made without a click (the arrow keys, or a program setting the item state)
+// refills the player list as a click would. The player texts, the count and the sort all
+// follow the selection mark, so it moves to the row first.
 static void ServerItemChanged(const NMLISTVIEW *change) {
   bool nowSelected = (change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED);
-  if ((change->uChanged & LVIF_STATE) && nowSelected) FillPlayerList(change->iItem);
+  if (!(change->uChanged & LVIF_STATE) || !nowSelected || change->iItem < 0) return;
+  SendMessageA(hwndServerList, LVM_SETSELECTIONMARK, 0, change->iItem);
+  FillPlayerList(change->iItem);
+}
+
+// Enter starts the game on the selected row by the double-click's own path. NM_RETURN rather
+// than LVN_ITEMACTIVATE, which a double-click sends as well: that would start the game twice.
+static void LaunchFromKeyboard(void) {
+  NMITEMACTIVATE activate = {};
+  activate.hdr.hwndFrom = hwndServerList;
+  activate.hdr.idFrom = ID_SERVER_LIST;
+  activate.hdr.code = NM_RETURN;
+  activate.iItem = (int)SendMessageA(hwndServerList, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+  activate.iSubItem = 0;
+  LaunchSelectedServer(&activate);
 }
 
 static void SortColumn(HWND list, int column, PFNLVCOMPARE compare, int32_t *sortColumn) {
@@ -90,6 +106,7 @@ static void ServerListNotify(NMHDR *header) {
       SortColumn(hwndServerList, ((NMLISTVIEW *)header)->iSubItem, CompareServers, &serverSortColumn);
       break;
     case NM_DBLCLK: LaunchSelectedServer((NMITEMACTIVATE *)header); break;
+    case NM_RETURN: LaunchFromKeyboard(); break;
     case NM_CLICK: ShowPlayers((NMITEMACTIVATE *)header); break;
     case LVN_ITEMCHANGED: ServerItemChanged((NMLISTVIEW *)header); break;
   }

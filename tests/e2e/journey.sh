@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# End-to-end journey of the real VarnetBrowser.exe under Wine: first start, Update, players, sorting, Config, Exit, restart, launch.
+# End-to-end journey of the real VarnetBrowser.exe under Wine: first start, Update, players, sorting, Config, Exit, restart,
+# the keyboard and a launch with Enter, a launch with a double-click. The start-up folder's name has Cyrillic and CJK letters,
+# which the prefix's ANSI code page lacks.
 # usage: journey.sh EXE PROBE FAKEGAME LAB
 set -u
 source "$(dirname "$0")/lib.sh"
@@ -36,7 +38,7 @@ write_lab_config() {
 }
 write_lab_config >"$WORK/lab.conf"  # in this shell, so the tables stay filled
 TOTAL=${#SERVERS[@]}
-RUN=$WORK/run GAME_DIR=$WORK/game
+RUN="$WORK/run Дмитрий 漢字" GAME_DIR=$WORK/game
 mkdir -p "$RUN" "$GAME_DIR"
 cp "$GAME" "$GAME_DIR/quake2.exe"
 lab_start "$WORK/lab.conf"
@@ -55,6 +57,7 @@ first_start() {
   check_eq "first start: player count" "0 Players" "$(probe status 1 | tr -d '\r')"
   check_eq "first start: server count" "0 Servers" "$(probe status 2 | tr -d '\r')"
   check_eq "first start: server rows" "0" "$(probe count servers | tr -d '\r')"
+  check_eq "first start: the server list has the focus" "$SERVER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
 }
 
 update() {
@@ -91,6 +94,14 @@ check_rows() {  # WHEN
   check_eq "$1: server count" "$ANSWERING Server$(plural $ANSWERING)" "$(probe status 2 | tr -d '\r')"
 }
 
+SERVER_LIST_FOCUS=$'143\tSysListView32' PLAYER_LIST_FOCUS=$'144\tSysListView32'
+
+# The players of HOST as the player list shows them, "NAME<TAB>SCORE<TAB>PING" in reply order.
+players_of() {  # HOST
+  [ -n "${PLAYERS[$1]}" ] || return 0
+  tr ';' '\n' <<<"${PLAYERS[$1]}" | awk -F/ '{ n = NF; name = $1; for (i = 2; i <= n - 2; i++) name = name "/" $i; print name "\t" $(n-1) "\t" $n }'
+}
+
 row_of() {  # HOST: the row index of that host in the server list
   probe rows servers | tr -d '\r' | awk -F'\t' -v h="$1" '$2 == h { print $1 }'
 }
@@ -100,7 +111,7 @@ players_of_clicked_row() {
   row=$(row_of "$host")
   [ -n "$row" ] || fatal "no row for $host"
   click_row servers "$row"
-  expected=$(tr ';' '\n' <<<"${PLAYERS[$host]}" | awk -F/ '{ n = NF; name = $1; for (i = 2; i <= n - 2; i++) name = name "/" $i; print name "\t" $(n-1) "\t" $n }')
+  expected=$(players_of "$host")
   check_eq "click on $host: its players" "$expected" "$(probe rows players | tr -d '\r' | cut -f2-)"
   click_header players 1
   check_eq "players sorted by score, highest first" "$(cut -f2 <<<"$expected" | sort -rn)" "$(list_column players 1)"
@@ -123,6 +134,8 @@ sorting() {
 }
 
 configure_game_dir() {
+  click_row players 0  # the focus goes to the player list, and must come back there
+  check_eq "config: the player list has the focus before" "$PLAYER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
   probe press 161 || fatal "could not press Config"
   local dialog
   dialog=$(probe dialog "Miscellaenous Configuration" 10000 | tr -d '\r') || fatal "no configuration dialog"
@@ -137,6 +150,8 @@ configure_game_dir() {
     sleep 0.1
   done
   check_eq "config: the dialog closed" "" "$(probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1')"
+  check_eq "config: the focus is back on the player list" "$PLAYER_LIST_FOCUS" \
+    "$(wait_output 5000 "$PLAYER_LIST_FOCUS" probe focus)"
 }
 
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
@@ -158,6 +173,7 @@ exit_button() {
   check_saved_state "after Exit"
   check_eq "after Exit: nothing in the per-user key" "missing" \
     "$(registry_value 'HKCU\SOFTWARE\tallow\Varnet Server Browser' Q2Dir)"
+  check_eq "after Exit: no per-user cache file" "missing" "$(cache_size "$(user_cache_file)")"
 }
 
 restart() {
@@ -168,6 +184,49 @@ restart() {
   check_eq "restart: the cached servers refreshed" "$COMPLETED" "$status"
   check_eq "restart: no master request" "$before" "$(http_requests)"
   check_rows "restart"
+  check_eq "restart: the server list has the focus" "$SERVER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
+}
+
+# The game's log once it has ended, or fatal.
+game_log_lines() {
+  local log=$GAME_DIR/fakegame.log
+  for _ in $(seq 1 100); do
+    grep -q "^end" "$log" 2>/dev/null && break
+    sleep 0.1
+  done
+  tr -d '\r' <"$log" 2>/dev/null
+}
+
+# A row selected by a program (LVM_SETITEMSTATE alone), then real keys: Down selects the next
+# row and shows its players, Enter starts the game on it.
+keyboard() {
+  local host="[AU] Down Under Frags" row selected host_down
+  row=$(row_of "$host")
+  probe select servers "$row" || fatal "could not select row $row"
+  check_eq "LVM_SETITEMSTATE: the row is selected and marked" "$row $row" "$(probe selected servers | tr -d '\r')"
+  check_eq "LVM_SETITEMSTATE: that row's players" "$(players_of "$host")" \
+    "$(wait_output 5000 "$(players_of "$host")" eval 'probe rows players | cut -f2-')"
+  xdotool key Down
+  selected=$(wait_output 5000 "0 0" probe selected servers)
+  check_eq "Down: the first row selected and marked (nothing had the keyboard's item)" "0 0" "$selected"
+  host_down=$(list_column servers 0 | head -n 1)
+  check_eq "Down: $host_down's players" "$(players_of "$host_down")" \
+    "$(wait_output 5000 "$(players_of "$host_down")" eval 'probe rows players | cut -f2-')"
+  rm -f "$GAME_DIR/fakegame.log"
+  xdotool key Return
+  browser_wait_exit
+  check_eq "Enter: exit code" "0" "$BROWSER_EXIT"
+  local lines
+  lines=$(game_log_lines)
+  check_eq "Enter: the game started once" "1" "$(grep -c '^end' <<<"$lines")"
+  check_eq "Enter: game command line" \
+    "command line: +set game \"varnet\" +connect \"127.0.0.1:${PORT[$host_down]}\" +exec autoexec.cfg" \
+    "$(grep '^command line:' <<<"$lines")"
+}
+
+third_start() {
+  browser_start "$RUN" "$WORK/browser3.log"
+  probe wait-status 0 "Completed." $PASS_LIMIT_MS >/dev/null || fatal "no pass at the third start"
 }
 
 launch() {
@@ -175,19 +234,16 @@ launch() {
   row=$(row_of "$host")
   [ -n "$row" ] || fatal "no row for $host"
   point=$(probe item-point servers "$row") || fatal "no point for row $row"
+  rm -f "$GAME_DIR/fakegame.log"
   double_click_at $point
   browser_wait_exit
   check_eq "double-click: exit code" "0" "$BROWSER_EXIT"
-  log=$GAME_DIR/fakegame.log
-  for _ in $(seq 1 100); do
-    grep -q "^end" "$log" 2>/dev/null && break
-    sleep 0.1
-  done
-  check_eq "double-click: the game started once" "1" "$(grep -c '^end' "$log" 2>/dev/null)"
+  log=$(game_log_lines)
+  check_eq "double-click: the game started once" "1" "$(grep -c '^end' <<<"$log")"
   check_eq "double-click: game command line" \
     "command line: +set game \"varnet\" +connect \"127.0.0.1:${PORT[$host]}\" +exec autoexec.cfg" \
-    "$(grep '^command line:' "$log" | tr -d '\r')"
-  check_eq "double-click: game directory" "current directory: $GAME_DIR_WIN" "$(grep '^current directory:' "$log" | tr -d '\r')"
+    "$(grep '^command line:' <<<"$log")"
+  check_eq "double-click: game directory" "current directory: $GAME_DIR_WIN" "$(grep '^current directory:' <<<"$log")"
   check_saved_state "after the launch"
 }
 
@@ -199,4 +255,6 @@ sorting
 configure_game_dir
 exit_button
 restart
+keyboard
+third_start
 launch

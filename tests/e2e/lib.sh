@@ -184,3 +184,23 @@ registry_value() {  # KEY VALUE [VIEW-OPTION]
 windows_path() {
   winepath -w "$1" 2>/dev/null </dev/null | tr -d '\r'
 }
+
+# Polls until COMMAND prints EXPECTED (carriage returns dropped), for at most LIMIT_MS; prints
+# what it printed last. For effects of real input, which the browser handles in its own time.
+wait_output() {  # LIMIT_MS EXPECTED COMMAND...
+  local limit=$1 expected=$2 output=""
+  shift 2
+  for _ in $(seq 1 $((limit / 100))); do
+    output=$("$@" | tr -d '\r')
+    [ "$output" == "$expected" ] && break
+    sleep 0.1
+  done
+  echo "$output"
+}
+
+# The prefix user's per-user cache file (under %LOCALAPPDATA%), as a Linux path.
+user_cache_file() {
+  local dir
+  dir=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null </dev/null | tr -d '\r')
+  echo "$(winepath -u "$dir" 2>/dev/null </dev/null | tr -d '\r' | sed 's:/*$::')/Varnet Server Browser/kestrel.cache"
+}

@@ -58,7 +58,8 @@ class LaunchDrives : public ::testing::Test {
     gameDir[0] = 0;
     CopyText(gameExe, sizeof gameExe, "quake2.exe");
     startupMethod = 0;
-    CopyText(cachePath, sizeof cachePath, "C:\\varnet-test\\kestrel.cache");
+    lstrcpynW(cachePath, L"C:\\varnet-test\\kestrel.cache", CACHE_PATH_SIZE);
+    userCachePath[0] = 0;
     SetCurrentDirectoryA("C:\\varnet-test");
     SetCursor(LoadCursor(NULL, IDC_ARROW));
   }
@@ -130,6 +131,33 @@ TEST_F(LaunchDrives, MatchInTheDriveRoot) {
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(Question("quake2.exe", "D:\\"), boxes[0].text);
   EXPECT_STREQ("D:\\", gameDir);
+}
+
+// The thread's error mode each time a window (the question box) is about to be activated.
+std::vector<DWORD> modesAtQuestions;
+LRESULT CALLBACK RecordErrorMode(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) modesAtQuestions.push_back(GetThreadErrorMode());
+  return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+// An empty card reader made current must not bring up the system's "no disk" box, so the walk
+// fails critical errors; the thread's own mode is back afterwards. Wine has no such drive: the
+// mode is read while the search asks its question.
+TEST_F(LaunchDrives, CriticalErrorsFailDuringTheSearchAndTheModeIsRestored) {
+  Put("D:\\quake2.exe");
+  DWORD previous = 0;
+  ASSERT_TRUE(SetThreadErrorMode(SEM_NOOPENFILEERRORBOX, &previous));
+  modesAtQuestions.clear();
+  HHOOK hook = SetWindowsHookExA(WH_CBT, RecordErrorMode, NULL, GetCurrentThreadId());
+  ASSERT_NE(nullptr, hook);
+  std::vector<LaunchBox> boxes = Search({IDYES});
+  UnhookWindowsHookEx(hook);
+  DWORD after = GetThreadErrorMode();
+  SetThreadErrorMode(previous, NULL);
+  ASSERT_EQ(1u, boxes.size());
+  ASSERT_FALSE(modesAtQuestions.empty());
+  EXPECT_EQ((DWORD)SEM_FAILCRITICALERRORS, modesAtQuestions[0]);
+  EXPECT_EQ((DWORD)SEM_NOOPENFILEERRORBOX, after);
 }
 
 TEST_F(LaunchDrives, NoOffersTheNextCopyAndTheFirstYesEndsTheSearch) {

@@ -28,7 +28,8 @@ class LaunchFlow : public ::testing::Test {
     CopyText(gameExe, sizeof gameExe, "quake2.exe");
     startupMethod = 0;
     cacheFile = dir + "browser.cache";
-    CopyText(cachePath, sizeof cachePath, cacheFile.c_str());
+    MultiByteToWideChar(CP_ACP, 0, cacheFile.c_str(), -1, cachePath, CACHE_PATH_SIZE);
+    userCachePath[0] = 0;
     SetCursor(LoadCursor(NULL, IDC_CROSS));
   }
 

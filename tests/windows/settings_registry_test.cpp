@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "app/app_win.h"
+#include "master/master_win.h"
 #include "settings_registry.h"
 
 namespace {
@@ -15,6 +16,8 @@ namespace {
 const char DIR_VALUE[] = "Q2Dir";
 const char EXE_VALUE[] = "q2Exe";
 const char METHOD_VALUE[] = "Alt. Startup Method";
+const char MASTER_VALUE[] = "MasterURL";
+const std::string BUILT_IN_MASTER = masterUrl;  // before any case can load a value
 
 void ClearSettings() {
   memset(gameDir, 0, sizeof gameDir);
@@ -278,6 +281,61 @@ TEST_F(SettingsFallback, NeitherKeyWritableSavesNothingAndLoadsDefaults) {
   ClearSettings();
   LoadSettingsFrom(missingRoot, missingRoot);
   ExpectSettings("", "", 0);
+}
+
+struct MasterUrlCase {
+  const char *what;
+  DWORD type;
+  std::string bytes;
+  bool used;  // else the built-in address stays
+};
+
+// Only an http:// or https:// address of at most 1023 characters, stored as REG_SZ, is used.
+TEST_F(SettingsFallback, MasterUrlReplacesTheBuiltInAddressOnlyWhenUsable) {
+  std::string longest = "http://" + std::string(1016, 'a');  // 1023 characters
+  const MasterUrlCase cases[] = {
+      {"http", REG_SZ, Text("http://127.0.0.1:27911/mirror/servers.txt"), true},
+      {"https in mixed case", REG_SZ, Text("HtTpS://example.org/servers.txt"), true},
+      {"1023 characters", REG_SZ, Text(longest.c_str()), true},
+      {"stored without its terminator", REG_SZ, std::string("http://example.org/servers.txt"), true},
+      {"1024 characters", REG_SZ, Text((longest + "a").c_str()), false},
+      {"1024 characters without a terminator", REG_SZ, longest + "a", false},
+      {"empty", REG_SZ, Text(""), false},
+      {"another scheme", REG_SZ, Text("ftp://example.org/servers.txt"), false},
+      {"no scheme", REG_SZ, Text("example.org/servers.txt"), false},
+      {"scheme cut short", REG_SZ, Text("http:/example.org/servers.txt"), false},
+      {"NUL inside", REG_SZ, std::string("http://a\0b/servers.txt", 22), false},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, Text("http://example.org/servers.txt"), false},
+      {"REG_BINARY", REG_BINARY, Text("http://example.org/servers.txt"), false},
+  };
+  for (const MasterUrlCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    CopyText(masterUrl, sizeof masterUrl, BUILT_IN_MASTER.c_str());
+    ASSERT_TRUE(PutSettingsValue(userRoot, MASTER_VALUE, c.type, c.bytes.data(), (DWORD)c.bytes.size()));
+    LoadSettingsFrom(machineRoot, userRoot);
+    EXPECT_EQ(c.used ? std::string(c.bytes.c_str()) : BUILT_IN_MASTER, std::string(masterUrl));
+  }
+  CopyText(masterUrl, sizeof masterUrl, BUILT_IN_MASTER.c_str());
+}
+
+// The per-user value over the machine's, a bad one as if it were not there; the save writes
+// neither and leaves both as they were set.
+TEST_F(SettingsFallback, MasterUrlPerUserOverMachineAndNeverSaved) {
+  ASSERT_TRUE(PutSettingsText(machineRoot, MASTER_VALUE, "http://machine.example/servers.txt"));
+  ASSERT_TRUE(PutSettingsText(userRoot, MASTER_VALUE, "http://user.example/servers.txt"));
+  LoadSettingsFrom(machineRoot, userRoot);
+  EXPECT_STREQ("http://user.example/servers.txt", masterUrl);
+
+  CopyText(masterUrl, sizeof masterUrl, BUILT_IN_MASTER.c_str());
+  ASSERT_TRUE(PutSettingsText(userRoot, MASTER_VALUE, "gopher://user.example/"));
+  LoadSettingsFrom(machineRoot, userRoot);
+  EXPECT_STREQ("http://machine.example/servers.txt", masterUrl);
+
+  SetSettings("C:\\Games\\", "quake2.exe", 0);
+  SaveSettingsTo(machineRoot, userRoot);
+  ExpectValue(machineRoot, MASTER_VALUE, REG_SZ, Text("http://machine.example/servers.txt"));
+  ExpectValue(userRoot, MASTER_VALUE, REG_SZ, Text("gopher://user.example/"));
+  CopyText(masterUrl, sizeof masterUrl, BUILT_IN_MASTER.c_str());
 }
 
 }  // namespace

@@ -16,6 +16,16 @@ namespace {
 
 std::string Join(const std::string &dir, const char *name) { return dir + "\\" + name; }
 
+void SetWidePath(wchar_t *path, const std::string &text) {
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, path, CACHE_PATH_SIZE);
+}
+
+std::string Narrow(const wchar_t *path) {
+  char text[MAX_PATH * 2] = "";
+  WideCharToMultiByte(CP_ACP, 0, path, -1, text, sizeof text, NULL, NULL);
+  return text;
+}
+
 bool FileExists(const std::string &path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -71,7 +81,8 @@ std::string MakeTempDir(const char *name) {
   return dir;
 }
 
-// Runs each case in a fresh start-up directory with the program's keys removed.
+// Runs each case in a fresh start-up directory with the program's keys removed. The per-user
+// cache file lives in a scratch folder of its own, not in the prefix's real AppData.
 class SaveStateTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -82,24 +93,35 @@ class SaveStateTest : public testing::Test {
     ASSERT_TRUE(SetCurrentDirectoryA(startDir.c_str()));
     memset(cachePath, 0, sizeof cachePath);
     ResolveCachePath();
+    resolvedUserCache = Narrow(userCachePath);
+    userDir = MakeTempDir("user");
+    userCache = Join(Join(userDir, APP_NAME), CACHE_FILE_NAME);
+    SetWidePath(userCachePath, userCache);
     CleanKeys();
   }
   void TearDown() override {
     SetCurrentDirectoryA(initialDir.c_str());
     DeleteFileA(Join(startDir, CACHE_FILE_NAME).c_str());
+    RemoveDirectoryA(Join(startDir, CACHE_FILE_NAME).c_str());
     RemoveDirectoryA(startDir.c_str());
+    DeleteFileA(userCache.c_str());
+    RemoveDirectoryA(Join(userDir, APP_NAME).c_str());
+    RemoveDirectoryA(userDir.c_str());
     CleanKeys();
   }
   static void CleanKeys(void) {
     DeleteSettingsKey(HKEY_LOCAL_MACHINE);
     DeleteSettingsKey(HKEY_CURRENT_USER);
   }
-  std::string initialDir;
-  std::string startDir;
+  std::string initialDir, startDir, userDir;
+  std::string resolvedUserCache, userCache;
 };
 
-TEST_F(SaveStateTest, CachePathIsTheFullPathInTheStartUpDirectory) {
-  EXPECT_EQ(0, _stricmp(Join(startDir, CACHE_FILE_NAME).c_str(), cachePath)) << cachePath;
+TEST_F(SaveStateTest, CachePathsAreTheStartUpDirectoryAndLocalAppData) {
+  EXPECT_EQ(0, _stricmp(Join(startDir, CACHE_FILE_NAME).c_str(), Narrow(cachePath).c_str())) << Narrow(cachePath);
+  char localAppData[MAX_PATH] = "";
+  ASSERT_NE(0u, GetEnvironmentVariableA("LOCALAPPDATA", localAppData, sizeof localAppData));
+  EXPECT_EQ(Join(Join(localAppData, APP_NAME), CACHE_FILE_NAME), resolvedUserCache);
 }
 
 TEST_F(SaveStateTest, WritesRegistryAndCacheThenEndsWinsock) {
@@ -137,7 +159,7 @@ TEST_F(SaveStateTest, UnwritableRegistryStopsNeitherCacheNorWinsock) {
 }
 
 TEST_F(SaveStateTest, UncreatableCacheStopsNeitherRegistryNorWinsock) {
-  CopyText(cachePath, sizeof cachePath, Join(startDir, "no such dir\\" CACHE_FILE_NAME).c_str());
+  SetWidePath(cachePath, Join(startDir, "no such dir\\" CACHE_FILE_NAME));
   StartWinsock();
   FillTable(1);
   CopyText(gameExe, sizeof gameExe, "after.exe");
@@ -151,13 +173,45 @@ TEST_F(SaveStateTest, UncreatableCacheStopsNeitherRegistryNorWinsock) {
 
 TEST_F(SaveStateTest, EmptyTableLeavesAnEmptyFileInPlaceOfTheOld) {
   FillTable(4);
-  ASSERT_TRUE(SaveServerCache(cachePath));
+  ASSERT_TRUE(SaveServerCache(Join(startDir, CACHE_FILE_NAME).c_str()));
   StartWinsock();
   FillTable(0);
   SaveState();
   std::string path = Join(startDir, CACHE_FILE_NAME);
   ASSERT_TRUE(FileExists(path));
   EXPECT_EQ(0u, ReadWhole(path).size());
+}
+
+// The per-user file: written when the start-up directory's can't be, kept up to date once it
+// exists (also while the start-up one can be written), and loaded over the start-up one.
+TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
+  std::string startCache = Join(startDir, CACHE_FILE_NAME);
+  FillTable(3);
+  SaveCache();
+  EXPECT_FALSE(FileExists(userCache)) << "written although the start-up directory could be";
+
+  DeleteFileA(startCache.c_str());
+  ASSERT_TRUE(CreateDirectoryA(startCache.c_str(), NULL));  // a name that can't be written
+  FillTable(2);
+  std::string fallback = TableImage();
+  SaveCache();
+  EXPECT_EQ(fallback, ReadWhole(userCache));
+  FillTable(0);
+  LoadCache();
+  EXPECT_EQ(fallback, TableImage());
+
+  ASSERT_TRUE(RemoveDirectoryA(startCache.c_str()));
+  FillTable(5);
+  std::string both = TableImage();
+  SaveCache();
+  EXPECT_EQ(both, ReadWhole(startCache));
+  EXPECT_EQ(both, ReadWhole(userCache));
+
+  FillTable(1);
+  ASSERT_TRUE(SaveServerCache(startCache.c_str()));  // the start-up file differs from now on
+  FillTable(0);
+  LoadCache();
+  EXPECT_EQ(both, TableImage()) << "the start-up directory's file was loaded over the per-user one";
 }
 
 // The game search makes other drives current; the save must still land in the start-up
@@ -184,6 +238,7 @@ TEST_F(SaveStateTest, CacheStaysInTheStartUpDirectoryAfterADriveChange) {
   ASSERT_TRUE(SetCurrentDirectoryA(startDir.c_str()));
   memset(cachePath, 0, sizeof cachePath);
   ResolveCachePath();
+  SetWidePath(userCachePath, userCache);
   FillTable(0);
   LoadCache();
   ASSERT_EQ(5, serverCount);

@@ -255,3 +255,63 @@ int CmdWindows(int, char **) {
   EnumWindows(PrintProcessWindow, (LPARAM)WindowProcess(browser));
   return PROBE_OK;
 }
+
+// focus: the control that has the browser's keyboard focus, "ID<TAB>CLASS", or "none".
+int CmdFocus(int, char **) {
+  HWND browser = Browser();
+  if (browser == NULL) return PROBE_FAILED;
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(browser, NULL), &info)) return PROBE_FAILED;
+  if (info.hwndFocus == NULL) {
+    printf("none\n");
+    return PROBE_OK;
+  }
+  char name[CLASS_NAME_SIZE] = "";
+  GetClassNameA(info.hwndFocus, name, sizeof name);
+  printf("%d\t%s\n", info.hwndFocus == browser ? 0 : GetDlgCtrlID(info.hwndFocus), name);
+  return PROBE_OK;
+}
+
+// select LIST ROW: selects the row by LVM_SETITEMSTATE alone, as another program could.
+int CmdSelect(int argc, char **argv) {
+  if (argc < 2) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  RemoteBuffer remote;
+  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
+  LVITEMA item = {};
+  item.stateMask = LVIS_SELECTED;
+  item.state = LVIS_SELECTED;
+  bool ok = WriteRemote(&remote, 0, &item, sizeof item) &&
+            SendBounded(list, LVM_SETITEMSTATE, (WPARAM)ParseInt(argv[1], -1), (LPARAM)remote.base);
+  CloseRemote(&remote);
+  return ok ? PROBE_OK : PROBE_FAILED;
+}
+
+// send MESSAGE [WPARAM] [LPARAM]: sends a message to the main window and prints its result.
+int CmdSend(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  if (browser == NULL) return PROBE_FAILED;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(browser, (UINT)ParseInt(argv[0], 0), (WPARAM)ParseInt(argc > 1 ? argv[1] : NULL, 0),
+                           (LPARAM)ParseInt(argc > 2 ? argv[2] : NULL, 0), SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) {
+    fprintf(stderr, "probe: no answer to message %s\n", argv[0]);
+    return PROBE_FAILED;
+  }
+  printf("%lld\n", (long long)result);
+  return PROBE_OK;
+}
+
+// selected LIST: "ROW MARK", the first selected row (or -1) and the selection mark.
+int CmdSelected(int argc, char **argv) {
+  if (argc < 1) return PROBE_USAGE;
+  HWND browser = Browser();
+  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  if (list == NULL) return PROBE_FAILED;
+  int row = (int)SendBounded(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+  int mark = (int)SendBounded(list, LVM_GETSELECTIONMARK, 0, 0);
+  printf("%d %d\n", row, mark);
+  return PROBE_OK;
+}
