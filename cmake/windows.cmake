@@ -109,10 +109,11 @@ endif()
 # a launch pressed in the middle of passes, each in a kept Wine prefix of its own under build/.
 # The races need a master list on a port no other test uses, so they run a build of the program
 # that differs only in its master address and its download deadline (15 s, so that a race can
-# wait for it): its own fetch_win object stands in for the library's.
+# wait for it): its own settings_win and fetch_win objects stand in for the library's.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
    AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/probe_soak.cpp AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
-  add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
+  add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp
+                 ${CMAKE_SOURCE_DIR}/src/settings/settings_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
   if(EXISTS ${RC_FILE})
     target_sources(races_browser PRIVATE ${RC_FILE})
   endif()

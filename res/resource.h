@@ -1,4 +1,4 @@
-// Resource ids: dialogs, icons and the controls of the two dialogs.
+// Resource ids: dialogs, icons, the main window's controls and the controls of the two dialogs.
 #pragma once
 
 // Dialogs
@@ -13,6 +13,14 @@
 #define IDI_PING_GREEN 137
 #define IDI_PING_RED 138
 #define IDI_PING_YELLOW 139
+
+// Main window controls; a button's id is also its command
+#define ID_EXIT 140
+#define ID_REFRESH 141
+#define ID_UPDATE 142
+#define ID_SERVER_LIST 143
+#define ID_PLAYER_LIST 144
+#define ID_CONFIG 161
 
 // Update dialog controls
 #define IDC_PROGRESS 1001

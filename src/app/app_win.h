@@ -1,13 +1,8 @@
-// Entry, main window, start-up, shut-down and the registry settings (Win32).
+// Entry, main window, message loop, start-up and shut-down (Win32): the top of the program.
 #pragma once
 #include <windows.h>
 
-#define APP_NAME "Varnet Server Browser"
-#define SETTINGS_KEY "SOFTWARE\\tallow\\Varnet Server Browser"
 #define WM_APP_INIT (WM_USER + 1)
-
-extern HINSTANCE appInstance;
-extern HWND hwndMain;
 
 int AppMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 void RegisterMainClass(void);
@@ -15,26 +10,7 @@ HWND CreateMainWindow(void);
 LRESULT InitializeApp(void);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-enum { CACHE_PATH_SIZE = MAX_PATH };
-
-// The cache file's full path in the start-up directory, fixed at start-up so a later change of
-// directory can't move it, and the per-user file that stands in when that one can't be written
-// (empty when there is none). Wide, as the folder's name may lie outside the ANSI code page.
-extern wchar_t cachePath[CACHE_PATH_SIZE];
-extern wchar_t userCachePath[CACHE_PATH_SIZE];
-
-// Resolves both cache paths; run before anything can change the current directory.
-void ResolveCachePath(void);
-// Loads the per-user cache file when there is one, otherwise the start-up directory's.
-void LoadCache(void);
-// Writes the start-up directory's file, and the per-user file when that one failed or when a
-// per-user file already exists.
-void SaveCache(void);
-void LoadSettings(void);
+// The registry settings, the cache file and the end of Winsock, in that order.
 void SaveState(void);
 // SaveState, then the quit message; a later WM_DESTROY does not save again.
 void SaveAndQuit(void);
-
-// Registry seams: the roots are parameters so tests can stand in an unwritable machine key.
-void LoadSettingsFrom(HKEY machineRoot, HKEY userRoot);
-void SaveSettingsTo(HKEY machineRoot, HKEY userRoot);

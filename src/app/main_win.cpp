@@ -3,15 +3,13 @@
 
 #include <string.h>
 
-#include "app/app.h"
 #include "app/app_win.h"
+#include "launch/launch_win.h"
 #include "master/master_win.h"
 #include "query/query_win.h"
 #include "resource.h"
+#include "settings/settings_win.h"
 #include "ui/ui_win.h"
-
-HINSTANCE appInstance;
-HWND hwndMain;
 
 // Set once the run is ending without a save in WM_DESTROY: after Exit, after a failed
 // Winsock start (which must leave the registry and cache untouched) and once the loop is over.
@@ -101,6 +99,13 @@ LRESULT InitializeApp(void) {
   return 0;
 }
 
+// Each step runs whatever became of the one before it.
+void SaveState(void) {
+  SaveSettings();
+  SaveCache();
+  WSACleanup();
+}
+
 static void SaveStateOnce(void) {
   if (stateSaved) return;
   stateSaved = true;
@@ -149,11 +154,28 @@ static LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
 }
 
+// A double-click or Enter on a server row; a started game ends the run. Enter comes as
+// NM_RETURN, not LVN_ITEMACTIVATE, which a double-click sends as well: that would start the
+// game twice.
+static LRESULT OnServerActivate(const NMHDR *header) {
+  NMITEMACTIVATE activate = {};
+  if (header->code == NM_DBLCLK) {
+    activate = *(const NMITEMACTIVATE *)header;
+  } else {
+    activate.hdr = *header;
+    activate.iItem = SelectedServerRow();
+  }
+  if (LaunchSelectedServer(&activate)) SaveAndQuit();
+  return 0;
+}
+
 // The lists say when they get the focus. That covers a deactivation that finds no focus to
 // remember, as when the window is disabled for a modal dialog before it loses activation.
 static LRESULT OnNotify(WPARAM wParam, LPARAM lParam) {
   const NMHDR *header = (const NMHDR *)lParam;
   if (header->code == NM_SETFOCUS) hwndLastFocus = header->hwndFrom;
+  bool activated = header->code == NM_DBLCLK || header->code == NM_RETURN;
+  if (wParam == ID_SERVER_LIST && activated) return OnServerActivate(header);
   return HandleListNotify(wParam, lParam);
 }
 

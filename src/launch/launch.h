@@ -1,6 +1,6 @@
 // Launch texts: connect address, working directory, executable path, command lines and messages. Portable.
 #pragma once
-#include "app/app.h"  // SETTING_TEXT_SIZE: paths hold 259 characters and a terminator
+#include "settings/settings.h"
 #include "table/table.h"
 
 enum {

@@ -2,21 +2,21 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
-#include "app/app_win.h"
+#include "settings/settings.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "launch/launch.h"
 #include "launch/launch_win.h"
-#include "ui/ui_win.h"
 
 static void ReportNoGameDir(void) {
-  SetStatusText(0, NO_GAME_DIR_STATUS);
+  SetStatusText(STATUS_PART_MESSAGE, NO_GAME_DIR_STATUS);
   MessageBoxA(hwndMain, NO_GAME_DIR_TEXT, NO_GAME_DIR_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
 static void ReportMissingExe(void) {
   char text[LAUNCH_TEXT_SIZE];
   FormatMissingExeText(text, sizeof text, gameDir, gameExe);
-  SetStatusText(0, MISSING_EXE_STATUS);
+  SetStatusText(STATUS_PART_MESSAGE, MISSING_EXE_STATUS);
   MessageBoxA(hwndMain, text, MISSING_EXE_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
@@ -24,7 +24,7 @@ static void ReportMissingExe(void) {
 static void ReportBadAddress(const char *address) {
   char text[LAUNCH_TEXT_SIZE];
   FormatBadAddressText(text, sizeof text, address);
-  SetStatusText(0, BAD_ADDRESS_STATUS);
+  SetStatusText(STATUS_PART_MESSAGE, BAD_ADDRESS_STATUS);
   MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
@@ -53,7 +53,7 @@ static void ReportStartFailure(const char *exePath, DWORD error) {
   DescribeError(error, exePath, reason, sizeof reason);
   char text[LAUNCH_TEXT_SIZE];
   FormatStartFailureText(text, sizeof text, exePath, reason);
-  SetStatusText(0, START_FAILED_STATUS);
+  SetStatusText(STATUS_PART_MESSAGE, START_FAILED_STATUS);
   MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
@@ -76,22 +76,21 @@ static bool StartGame(LaunchCommand *command) {
 }
 
 // A text over its limit refuses the launch the same way as a missing executable.
-static void StartServerGame(const char *address, uint16_t port) {
-  SetStatusText(0, STARTING_STATUS);
+static bool StartServerGame(const char *address, uint16_t port) {
+  SetStatusText(STATUS_PART_MESSAGE, STARTING_STATUS);
   LaunchCommand command;
   if (!BuildLaunchCommand(gameDir, gameExe, startupMethod, address, port, &command) ||
       !ExecutableExists(command.exePath)) {
     ReportMissingExe();
-    return;
+    return false;
   }
-  if (!StartGame(&command)) return;
-  SaveAndQuit();
+  return StartGame(&command);
 }
 
 // The address and port are copied with the row lookup: the search can take minutes and waits on
 // the user, and an Update merging meanwhile moves and clears records.
-void LaunchSelectedServer(const NMITEMACTIVATE *activate) {
-  if (activate->iItem == -1) return;
+bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
+  if (activate->iItem == -1) return false;
   HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
   int index = RowRecordIndex(activate->iItem);
   char address[TEXT_FIELD_SIZE] = "";
@@ -104,14 +103,14 @@ void LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   if (index >= 0 && !IsLaunchAddress(address)) {
     SetCursor(previous);
     ReportBadAddress(address);
-    return;
+    return false;
   }
   if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   SetCursor(previous);
-  if (index < 0) return;
+  if (index < 0) return false;
   if (gameDir[0] == 0) {
     ReportNoGameDir();
-    return;
+    return false;
   }
-  StartServerGame(address, port);
+  return StartServerGame(address, port);
 }

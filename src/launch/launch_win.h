@@ -3,7 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-void LaunchSelectedServer(const NMITEMACTIVATE *activate);
+// True once the game has started: the caller then ends the run. Every failure is reported here.
+bool LaunchSelectedServer(const NMITEMACTIVATE *activate);
 // Walks C: to Z: and copies the accepted directory into gameDir.
 void SearchAllDrives(void);
 // Depth-first walk of dir (ending with a backslash); copies the accepted directory into found.

@@ -1,11 +1,11 @@
 // Finding the game: a depth-first walk of drives C: to Z: that asks the user about each match.
 #include <stdio.h>
 
-#include "app/app.h"
-#include "app/app_win.h"
+#include "settings/settings.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "launch/launch.h"
 #include "launch/launch_win.h"
-#include "ui/ui_win.h"
 
 // A link back to an ancestor would otherwise be walked until the path limit stops it.
 static bool IsWalkableDirectory(const WIN32_FIND_DATAA *entry) {
@@ -59,7 +59,7 @@ static void SearchDrives(void) {
     char root[4] = {letter, ':', '\\', 0};
     char status[SEARCH_STATUS_SIZE];
     FormatSearchStatus(status, sizeof status, gameExe, root);
-    SetStatusText(0, status);
+    SetStatusText(STATUS_PART_MESSAGE, status);
     char found[SETTING_TEXT_SIZE];
     if (SearchGameDir(root, found, sizeof found)) CopyText(gameDir, sizeof gameDir, found);
   }

@@ -4,19 +4,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "master/master_win.h"
 #include "query/query_win.h"
 
-#ifndef VARNET_MASTER_URL
-#define VARNET_MASTER_URL "http://127.0.0.1:27900/servers.txt"
-#endif
 // A build for tests may shorten the deadline (see master_win.h); the program keeps 120 s.
 #ifndef VARNET_MASTER_DEADLINE_MS
 #define VARNET_MASTER_DEADLINE_MS 120000
 #endif
 
-char masterUrl[MASTER_URL_SIZE] = VARNET_MASTER_URL;
 DWORD masterTransferLimitMs = VARNET_MASTER_DEADLINE_MS;
 volatile LONG parsedBodyTotal;
 volatile LONG parsedTextLength;

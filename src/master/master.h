@@ -6,13 +6,6 @@
 // nothing: a line can be of any length, so only a byte limit bounds the body.
 enum { MASTER_READ_SIZE = 8000, MASTER_BODY_LIMIT = 1024 * 1024 };
 
-// The longest master address a player may set; it fits the 1024-byte address buffer.
-enum { MASTER_URL_MAX_LENGTH = 1023 };
-
-// A master address set at run time: http:// or https:// in any case, 1 to 1023 characters,
-// none of them NUL. The text need not be terminated; nothing past length is read.
-bool IsUsableMasterUrl(const char *text, int32_t length);
-
 // The body must start with an ASCII decimal digit; that is what rejects an error page.
 bool IsMasterListBody(const char *text, int32_t length);
 // Drops the earlier master list's records and appends one record per line, up to 64.

@@ -4,24 +4,6 @@
 
 #include "master/master.h"
 
-// Case-insensitive ASCII prefix test within length.
-static bool HasSchemePrefix(const char *text, int32_t length, const char *scheme) {
-  int32_t i = 0;
-  for (; scheme[i] != 0; i++) {
-    if (i >= length) return false;
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    if (c != scheme[i]) return false;
-  }
-  return true;
-}
-
-bool IsUsableMasterUrl(const char *text, int32_t length) {
-  if (text == NULL || length <= 0 || length > MASTER_URL_MAX_LENGTH) return false;
-  if (memchr(text, 0, (size_t)length) != NULL) return false;
-  return HasSchemePrefix(text, length, "http://") || HasSchemePrefix(text, length, "https://");
-}
-
 bool IsMasterListBody(const char *text, int32_t length) {
   return length > 0 && text[0] >= '0' && text[0] <= '9';
 }

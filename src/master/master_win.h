@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "master/master.h"
+#include "settings/settings.h"
 
 extern HWND hwndUpdateDialog;
 
@@ -29,12 +30,6 @@ struct MasterListText {
   const char *text;
   int32_t length;  // characters of text to read
 };
-
-enum { MASTER_URL_SIZE = 1024 };
-
-// The list's address, fixed at build time (VARNET_MASTER_URL); a usable MasterURL registry
-// value replaces it at start-up, and tests point it elsewhere.
-extern char masterUrl[MASTER_URL_SIZE];
 
 // The deadline of a download, from its start: opening the URL and reading the body must be
 // done by then, or the download fails with ERROR_INTERNET_TIMEOUT and nothing is merged.

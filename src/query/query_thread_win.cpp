@@ -13,9 +13,7 @@
 
 enum {
   MAX_ATTEMPTS = 3,
-  ATTEMPT_WAIT_SECONDS = 1,
-  PING_COLUMN = 4,
-  STATUS_TEXT_SIZE = 512  // the longest text holds a 255-character name and a few words
+  ATTEMPT_WAIT_SECONDS = 1
 };
 
 // Everything one query thread owns; it lives on the thread's stack.
@@ -27,7 +25,7 @@ struct QueryContext {
   char buffer[RECEIVE_BUFFER_SIZE];
 };
 
-static void ShowLatestStatus(const QueryContext *query) { SetStatusText(0, query->statusText); }
+static void ShowLatestStatus(const QueryContext *query) { SetStatusText(STATUS_PART_MESSAGE, query->statusText); }
 
 // A dotted address is used as it is; anything else is looked up by name.
 static bool FindDestination(QueryContext *query) {
@@ -98,7 +96,7 @@ static void InsertServerRow(const ServerRecord *record, LONG row) {
   item.pszText = LPSTR_TEXTCALLBACKA;
   item.lParam = (LPARAM)RecordIndex(record);
   SendMessageA(hwndServerList, LVM_INSERTITEMA, 0, (LPARAM)&item);
-  SendMessageA(hwndServerList, LVM_SORTITEMS, (WPARAM)PING_COLUMN, (LPARAM)CompareServers);
+  SendMessageA(hwndServerList, LVM_SORTITEMS, (WPARAM)SERVER_COLUMN_PING, (LPARAM)CompareServers);
 }
 
 // The counters may already include other threads' answers when their texts are made.
@@ -111,10 +109,10 @@ static void PublishAnswer(QueryContext *query) {
   char text[STATUS_TEXT_SIZE];
   LONG players = playerTotal;
   snprintf(text, sizeof text, "%d Player%s", (int)players, PluralSuffix(players));
-  SetStatusText(1, text);
+  SetStatusText(STATUS_PART_PLAYERS, text);
   LONG servers = respondedCount;
   snprintf(text, sizeof text, "%d Server%s", (int)servers, PluralSuffix(servers));
-  SetStatusText(2, text);
+  SetStatusText(STATUS_PART_SERVERS, text);
   snprintf(query->statusText, sizeof query->statusText, "Found %d player%s on '%s'", (int)record->playerCount,
            PluralSuffix(record->playerCount), record->hostName);
   ShowLatestStatus(query);

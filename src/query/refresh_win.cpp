@@ -38,7 +38,7 @@
 #include "ui/ui.h"
 #include "ui/ui_win.h"
 
-enum { PASS_POLL_MS = 10, STATUS_TEXT_SIZE = 512 };
+enum { PASS_POLL_MS = 10 };
 
 volatile LONG respondedCount;
 volatile LONG playerTotal;
@@ -68,7 +68,7 @@ static void ResetPassState(void) {
 
 void RefreshServers(void) {
   if (serverCount == 0) {
-    SetStatusText(0, "No servers to query! Try clicking the Update button.");
+    SetStatusText(STATUS_PART_MESSAGE, "No servers to query! Try clicking the Update button.");
     return;
   }
   if (!TryClaimPass()) return;  // a pass runs: the GUI thread never waits for it
@@ -84,14 +84,14 @@ void ClaimPassForMerge(void) {
 
 void StartClaimedPass(void) {
   if (serverCount == 0) {
-    SetStatusText(0, "No servers to query! Try clicking the Update button.");
+    SetStatusText(STATUS_PART_MESSAGE, "No servers to query! Try clicking the Update button.");
     ReleasePass();
     return;
   }
   ResetPassState();
-  SetStatusText(0, "Refreshing...");
-  SetStatusText(1, "0 Players");
-  SetStatusText(2, "0 Servers");
+  SetStatusText(STATUS_PART_MESSAGE, "Refreshing...");
+  SetStatusText(STATUS_PART_PLAYERS, "0 Players");
+  SetStatusText(STATUS_PART_SERVERS, "0 Servers");
   HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
   if (coordinator == NULL) {
     ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
@@ -140,8 +140,8 @@ void CompleteQuery(void) {
   LONG responded = respondedCount;
   snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded,
            (int)serverCount, PluralSuffix(serverCount));
-  SetStatusText(0, text);
-  serverSortColumn = 4;
+  SetStatusText(STATUS_PART_MESSAGE, text);
+  serverSortColumn = SERVER_COLUMN_PING;
   ReleasePass();
   EnableWindow(hwndRefreshButton, TRUE);
 }

@@ -1,11 +1,13 @@
 // The main window's child controls: two list views, four buttons, the status bar and the image lists.
 #include <stdio.h>
 
-#include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "resource.h"
 #include "ui/ui.h"
-#include "ui/ui_win.h"
 
+HINSTANCE appInstance;
+HWND hwndMain;
 HWND hwndServerList;
 HWND hwndPlayerList;
 HWND hwndStatusBar;
@@ -63,9 +65,9 @@ static void CreateStatusBar(HWND parent, HINSTANCE instance, const MainLayout &l
   SetStatusIcon(instance, 1, IDI_PLAYER, 16, 14);
   SetStatusIcon(instance, 2, IDI_SERVER, 16, 14);
   SetStatusIcon(instance, 0, IDI_GLOBE, 14, 14);
-  SetStatusText(0, "Updating Server List...");
-  SetStatusText(1, "0 Players");
-  SetStatusText(2, "0 Servers");
+  SetStatusText(STATUS_PART_MESSAGE, "Updating Server List...");
+  SetStatusText(STATUS_PART_PLAYERS, "0 Players");
+  SetStatusText(STATUS_PART_SERVERS, "0 Servers");
 }
 
 // Returns the server list, or NULL when it or one of the columns could not be made; the

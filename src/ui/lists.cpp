@@ -28,11 +28,11 @@ int CompareServerRecords(const ServerRecord *a, const ServerRecord *b, int colum
     b = t;
   }
   switch (column) {
-    case 0: return CompareTexts(a->hostName, b->hostName);
-    case 1: return CompareTexts(a->address, b->address);
-    case 2: return CompareTexts(a->mapName, b->mapName);
-    case 3: return CompareInts(b->playerCount, a->playerCount);  // fullest first
-    case 4: return CompareInts(a->ping, b->ping);
+    case SERVER_COLUMN_HOST: return CompareTexts(a->hostName, b->hostName);
+    case SERVER_COLUMN_ADDRESS: return CompareTexts(a->address, b->address);
+    case SERVER_COLUMN_MAP: return CompareTexts(a->mapName, b->mapName);
+    case SERVER_COLUMN_PLAYERS: return CompareInts(b->playerCount, a->playerCount);  // fullest first
+    case SERVER_COLUMN_PING: return CompareInts(a->ping, b->ping);
     default: return 0;
   }
 }
@@ -44,9 +44,9 @@ int ComparePlayerEntries(const PlayerEntry *a, const PlayerEntry *b, int column,
     b = t;
   }
   switch (column) {
-    case 0: return CompareTexts(a->name, b->name);
-    case 1: return CompareInts(b->score, a->score);  // highest score first
-    case 2: return CompareInts(a->ping, b->ping);
+    case PLAYER_COLUMN_NAME: return CompareTexts(a->name, b->name);
+    case PLAYER_COLUMN_SCORE: return CompareInts(b->score, a->score);  // highest score first
+    case PLAYER_COLUMN_PING: return CompareInts(a->ping, b->ping);
     default: return 0;
   }
 }
@@ -59,11 +59,11 @@ bool FormatServerCell(const ServerRecord *record, int column, char *buffer, int 
   if (buffer == NULL || bufferSize <= 0) return false;
   size_t size = (size_t)bufferSize;
   switch (column) {
-    case 0: CopyText(buffer, size, record->hostName); return true;
-    case 1: snprintf(buffer, size, "%s:%d", record->address, (int)record->port); return true;
-    case 2: CopyText(buffer, size, record->mapName); return true;
-    case 3: snprintf(buffer, size, "%d / %d", (int)record->playerCount, (int)record->maxClients); return true;
-    case 4: snprintf(buffer, size, "%d", (int)record->ping); return true;
+    case SERVER_COLUMN_HOST: CopyText(buffer, size, record->hostName); return true;
+    case SERVER_COLUMN_ADDRESS: snprintf(buffer, size, "%s:%d", record->address, (int)record->port); return true;
+    case SERVER_COLUMN_MAP: CopyText(buffer, size, record->mapName); return true;
+    case SERVER_COLUMN_PLAYERS: snprintf(buffer, size, "%d / %d", (int)record->playerCount, (int)record->maxClients); return true;
+    case SERVER_COLUMN_PING: snprintf(buffer, size, "%d", (int)record->ping); return true;
     default: return false;
   }
 }
@@ -72,9 +72,9 @@ bool FormatPlayerCell(const PlayerEntry *player, int column, char *buffer, int b
   if (buffer == NULL || bufferSize <= 0) return false;
   size_t size = (size_t)bufferSize;
   switch (column) {
-    case 0: CopyText(buffer, size, player->name); return true;
-    case 1: snprintf(buffer, size, "%d", (int)player->score); return true;
-    case 2: snprintf(buffer, size, "%d", (int)player->ping); return true;
+    case PLAYER_COLUMN_NAME: CopyText(buffer, size, player->name); return true;
+    case PLAYER_COLUMN_SCORE: snprintf(buffer, size, "%d", (int)player->score); return true;
+    case PLAYER_COLUMN_PING: snprintf(buffer, size, "%d", (int)player->ping); return true;
     default: return false;
   }
 }

@@ -1,5 +1,4 @@
-// The list views' notifications: texts and images on demand, sorting, the player list, launching.
-#include "launch/launch_win.h"
+// The list views' notifications: texts and images on demand, sorting, the player list.
 #include "ui/ui.h"
 #include "ui/ui_win.h"
 
@@ -27,7 +26,7 @@ static void ServerDisplayInfo(NMLVDISPINFOA *info) {
   if (!IsRecordIndex(item.lParam)) return;
   const ServerRecord *record = &records[item.lParam];
   if (item.mask & LVIF_TEXT) FormatServerCell(record, item.iSubItem, item.pszText, item.cchTextMax);
-  if (item.iSubItem == 4) {
+  if (item.iSubItem == SERVER_COLUMN_PING) {
     item.mask |= LVIF_STATE;
     item.state = 0;
     item.stateMask = 0;
@@ -82,16 +81,8 @@ static void ServerItemChanged(const NMLISTVIEW *change) {
   FillPlayerList(change->iItem);
 }
 
-// Enter starts the game on the selected row by the double-click's own path. NM_RETURN rather
-// than LVN_ITEMACTIVATE, which a double-click sends as well: that would start the game twice.
-static void LaunchFromKeyboard(void) {
-  NMITEMACTIVATE activate = {};
-  activate.hdr.hwndFrom = hwndServerList;
-  activate.hdr.idFrom = ID_SERVER_LIST;
-  activate.hdr.code = NM_RETURN;
-  activate.iItem = (int)SendMessageA(hwndServerList, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
-  activate.iSubItem = 0;
-  LaunchSelectedServer(&activate);
+int SelectedServerRow(void) {
+  return (int)SendMessageA(hwndServerList, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
 }
 
 static void SortColumn(HWND list, int column, PFNLVCOMPARE compare, int32_t *sortColumn) {
@@ -105,8 +96,6 @@ static void ServerListNotify(NMHDR *header) {
     case LVN_COLUMNCLICK:
       SortColumn(hwndServerList, ((NMLISTVIEW *)header)->iSubItem, CompareServers, &serverSortColumn);
       break;
-    case NM_DBLCLK: LaunchSelectedServer((NMITEMACTIVATE *)header); break;
-    case NM_RETURN: LaunchFromKeyboard(); break;
     case NM_CLICK: ShowPlayers((NMITEMACTIVATE *)header); break;
     case LVN_ITEMCHANGED: ServerItemChanged((NMLISTVIEW *)header); break;
   }

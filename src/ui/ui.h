@@ -6,7 +6,20 @@
 extern int32_t serverSortColumn;
 extern int32_t playerSortColumn;
 
-enum { SERVER_COLUMNS = 5, PLAYER_COLUMNS = 3, STATUS_PARTS = 3 };
+enum {
+  SERVER_COLUMN_HOST = 0,
+  SERVER_COLUMN_ADDRESS = 1,
+  SERVER_COLUMN_MAP = 2,
+  SERVER_COLUMN_PLAYERS = 3,
+  SERVER_COLUMN_PING = 4,
+  SERVER_COLUMNS = 5
+};
+enum { PLAYER_COLUMN_NAME = 0, PLAYER_COLUMN_SCORE = 1, PLAYER_COLUMN_PING = 2, PLAYER_COLUMNS = 3 };
+
+// Part 0 is the running status message, part 1 the player total, part 2 the server count.
+enum { STATUS_PART_MESSAGE = 0, STATUS_PART_PLAYERS = 1, STATUS_PART_SERVERS = 2, STATUS_PARTS = 3 };
+// The longest status text holds a 255-character name and a few words.
+enum { STATUS_TEXT_SIZE = 512 };
 
 int CompareServerRecords(const ServerRecord *a, const ServerRecord *b, int column, int sortColumn);
 int ComparePlayerEntries(const PlayerEntry *a, const PlayerEntry *b, int column, int sortColumn);

@@ -3,31 +3,32 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "resource.h"
+#include "ui/ui.h"
+
+// The main window and the instance are here, below the application that makes them, so that
+// every subsystem can own a message box by the main window or send it a message.
+extern HINSTANCE appInstance;
+extern HWND hwndMain;
 extern HWND hwndServerList;
 extern HWND hwndPlayerList;
 extern HWND hwndStatusBar;
 extern HWND hwndRefreshButton;
 
-enum {
-  ID_EXIT = 140,
-  ID_REFRESH = 141,
-  ID_UPDATE = 142,
-  ID_SERVER_LIST = 143,
-  ID_PLAYER_LIST = 144,
-  ID_CONFIG = 161
-};
-
 HWND CreateMainControls(HWND hwndParent, HINSTANCE instance);
 int InitImageLists(HWND hwndServers);
 
-// Part 0 is the running status message, part 1 the player total, part 2 the server count.
+// part: one of STATUS_PART_MESSAGE, STATUS_PART_PLAYERS and STATUS_PART_SERVERS.
 void SetStatusText(int part, const char *text);
 
 // The record index a server-list row carries as its item data, or -1 when there is no such row
 // or the index is not a record in use.
 int RowRecordIndex(int row);
 
-// The WM_NOTIFY branch of the main window; always answers 0.
+// The row that Enter acts on: the server list's first selected row, or -1.
+int SelectedServerRow(void);
+// The list part of the main window's WM_NOTIFY (a double-click or Enter on a server row is the
+// main window's own); always answers 0.
 LRESULT HandleListNotify(WPARAM wParam, LPARAM lParam);
 int CALLBACK CompareServers(LPARAM a, LPARAM b, LPARAM column);
 int CALLBACK ComparePlayers(LPARAM a, LPARAM b, LPARAM column);

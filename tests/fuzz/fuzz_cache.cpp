@@ -5,7 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "fuzz_checks.h"
 
 enum { RECORD_SIZE = (int)sizeof(ServerRecord), TEMP_PATH_SIZE = 512 };

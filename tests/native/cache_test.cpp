@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "resource.h"
 #include "ui/ui_win.h"
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "query/reply.h"
@@ -17,7 +19,6 @@
 #include "query_test_window.h"
 #include "table/table.h"
 #include "ui/ui.h"
-#include "ui/ui_win.h"
 #include "window_read.h"
 
 namespace {

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "launch/launch_win.h"
 #include "launch_support.h"
 #include "table/table.h"

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "ui/ui.h"
-#include "ui/ui_win.h"
 #include "window_read.h"
 
 namespace {

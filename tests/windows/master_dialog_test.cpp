@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "master/master_win.h"
 #include "master_games.h"
 #include "master_http.h"
 #include "master_window.h"
 #include "pump.h"
 #include "query/query_win.h"
-#include "ui/ui_win.h"
 #include "window_read.h"
 
 namespace {

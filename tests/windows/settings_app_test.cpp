@@ -9,12 +9,13 @@
 
 #include <string>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "query/reply.h"
 #include "resource.h"
 #include "settings_registry.h"
-#include "ui/ui_win.h"
 
 namespace {
 

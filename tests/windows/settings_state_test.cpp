@@ -8,8 +8,10 @@
 
 #include <string>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "settings_registry.h"
 
 namespace {

@@ -3,19 +3,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "resource.h"  // the browser's own control ids
+
 #define BROWSER_CLASS "Varnet Server Browser"
 #define DIALOG_CLASS "#32770"
 
 enum {
   PROBE_TEXT_SIZE = 1024,  // longest control, cell or status text the probe reads
   SEND_TIMEOUT_MS = 5000,  // every synchronous message to the browser gives up after this
-  POLL_MS = 20,
-  ID_EXIT = 140,
-  ID_REFRESH = 141,
-  ID_UPDATE = 142,
-  ID_SERVER_LIST = 143,
-  ID_PLAYER_LIST = 144,
-  ID_CONFIG = 161
+  POLL_MS = 20
 };
 
 // Exit codes: 0 done, 1 the browser did not do or show what was asked in time, 2 bad usage.

@@ -5,9 +5,10 @@
 #include <string.h>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "launch/launch_win.h"
 #include "table/table.h"
-#include "ui/ui_win.h"
 
 // ---- Test window -----------------------------------------------------------------------------
 
@@ -85,7 +86,7 @@ void DoubleClickLaunchRow(int row) {
   activate.hdr.code = NM_DBLCLK;
   activate.iItem = row;
   activate.iSubItem = 0;
-  LaunchSelectedServer(&activate);
+  if (LaunchSelectedServer(&activate)) SaveAndQuit();  // as the main window does
 }
 
 std::string LaunchStatusText(int part) {

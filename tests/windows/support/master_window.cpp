@@ -4,11 +4,12 @@
 #include <commctrl.h>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "master/master_win.h"
 #include "query/query_win.h"
 #include "table/table.h"
 #include "resource.h"
-#include "ui/ui_win.h"
 #include "window_read.h"
 
 namespace {

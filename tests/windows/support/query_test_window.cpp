@@ -7,11 +7,12 @@
 #include <mmsystem.h>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "table/table.h"
 #include "ui/ui.h"
-#include "ui/ui_win.h"
 
 QueryEvent queryEvents[QUERY_EVENT_LIMIT];
 int queryEventCount;

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "app/app_win.h"
+#include "settings/settings_win.h"
+#include "ui/ui_win.h"
 
 static const REGSAM VIEW = KEY_WOW64_32KEY;
 static const char TEST_ROOTS[] = "Software\\VarnetSettingsTest";

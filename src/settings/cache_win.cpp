@@ -11,8 +11,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "app/app.h"
-#include "app/app_win.h"
+#include "settings/settings_win.h"
 
 wchar_t cachePath[CACHE_PATH_SIZE];
 wchar_t userCachePath[CACHE_PATH_SIZE];

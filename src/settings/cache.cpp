@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
+#include "settings/settings.h"
 
 // The file may have been written by something else: no text field may lack its terminator,
 // and a player count outside the 64 slots would send the player list past the record.

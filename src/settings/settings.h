@@ -1,4 +1,5 @@
-// Settings and the server cache file: portable (standard C file I/O only).
+// The user's settings, the master address and the server cache file: portable (standard C file
+// I/O only). Every other subsystem may use this room; it uses only the table.
 #pragma once
 #include <stdio.h>
 
@@ -10,8 +11,20 @@ extern char gameDir[SETTING_TEXT_SIZE];  // empty, or a directory ending with a 
 extern char gameExe[SETTING_TEXT_SIZE];
 extern int32_t startupMethod;
 
+#define APP_NAME "Varnet Server Browser"
 #define CACHE_FILE_NAME "kestrel.cache"
 #define DEFAULT_GAME_EXE "quake2.exe"
+
+// The longest master address a player may set; it fits the 1024-byte address buffer.
+enum { MASTER_URL_SIZE = 1024, MASTER_URL_MAX_LENGTH = 1023 };
+
+// The master list's address: built in (VARNET_MASTER_URL), replaced at start-up by a usable
+// MasterURL registry value; tests point it elsewhere.
+extern char masterUrl[MASTER_URL_SIZE];
+
+// A master address set at run time: http:// or https:// in any case, 1 to 1023 characters,
+// none of them NUL. The text need not be terminated; nothing past length is read.
+bool IsUsableMasterUrl(const char *text, int32_t length);
 
 // Gives a non-empty directory its one trailing backslash, within size (the last character
 // gives way when the text fills the buffer).

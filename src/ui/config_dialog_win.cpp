@@ -1,7 +1,7 @@
 // The configuration dialog: game directory, executable name and the launch variant.
 #include <string.h>
 
-#include "app/app.h"
+#include "settings/settings.h"
 #include "resource.h"
 #include "ui/ui_win.h"
 

@@ -1,18 +1,21 @@
-// Registry settings and the save at the end of a run.
+// Registry settings: the three user settings, and the master address a player may set.
 //
 // The settings key lives under HKEY_LOCAL_MACHINE, which a standard user cannot write. So the
 // save falls back to the same key path under HKEY_CURRENT_USER, and keeps that per-user key
 // up to date once it exists; the load reads the machine key, then the per-user key over it.
 // Nothing here is ever reported: missing data means defaults, unwritable data is skipped.
-#include <winsock2.h>
+#include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
-#include "app/app_win.h"
-#include "master/master.h"
-#include "master/master_win.h"
+#include "settings/settings_win.h"
+
+#ifndef VARNET_MASTER_URL
+#define VARNET_MASTER_URL "http://127.0.0.1:27900/servers.txt"
+#endif
+
+char masterUrl[MASTER_URL_SIZE] = VARNET_MASTER_URL;
 
 // 32-bit builds of the program read and write the 32-bit view; this 64-bit build joins them.
 static const REGSAM REGISTRY_VIEW = KEY_WOW64_32KEY;
@@ -136,9 +139,4 @@ void SaveSettingsTo(HKEY machineRoot, HKEY userRoot) {
   CreateAndWriteKey(userRoot);
 }
 
-// Each step runs whatever became of the one before it.
-void SaveState(void) {
-  SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
-  SaveCache();
-  WSACleanup();
-}
+void SaveSettings(void) { SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER); }

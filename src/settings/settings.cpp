@@ -1,7 +1,7 @@
 // The three user settings, shared by the dialog, the launch and the save.
 #include <string.h>
 
-#include "app/app.h"
+#include "settings/settings.h"
 
 char gameDir[SETTING_TEXT_SIZE];
 char gameExe[SETTING_TEXT_SIZE];
@@ -18,4 +18,22 @@ void EndWithBackslash(char *dir, size_t size) {
   if (length + 1 >= size) length = size - 2;
   dir[length] = '\\';
   dir[length + 1] = 0;
+}
+
+// Case-insensitive ASCII prefix test within length.
+static bool HasSchemePrefix(const char *text, int32_t length, const char *scheme) {
+  int32_t i = 0;
+  for (; scheme[i] != 0; i++) {
+    if (i >= length) return false;
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    if (c != scheme[i]) return false;
+  }
+  return true;
+}
+
+bool IsUsableMasterUrl(const char *text, int32_t length) {
+  if (text == NULL || length <= 0 || length > MASTER_URL_MAX_LENGTH) return false;
+  if (memchr(text, 0, (size_t)length) != NULL) return false;
+  return HasSchemePrefix(text, length, "http://") || HasSchemePrefix(text, length, "https://");
 }

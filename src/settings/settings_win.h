@@ -1,0 +1,29 @@
+// Registry settings and the cache file's places (Win32).
+#pragma once
+#include <windows.h>
+
+#include "settings/settings.h"
+
+#define SETTINGS_KEY "SOFTWARE\\tallow\\Varnet Server Browser"
+
+enum { CACHE_PATH_SIZE = MAX_PATH };
+
+// The cache file's full path in the start-up directory, fixed at start-up so a later change of
+// directory can't move it, and the per-user file that stands in when that one can't be written
+// (empty when there is none). Wide, as the folder's name may lie outside the ANSI code page.
+extern wchar_t cachePath[CACHE_PATH_SIZE];
+extern wchar_t userCachePath[CACHE_PATH_SIZE];
+
+// Resolves both cache paths; run before anything can change the current directory.
+void ResolveCachePath(void);
+// Loads the per-user cache file when there is one, otherwise the start-up directory's.
+void LoadCache(void);
+// Writes the start-up directory's file, and the per-user file when that one failed or when a
+// per-user file already exists.
+void SaveCache(void);
+
+void LoadSettings(void);
+void SaveSettings(void);
+// Registry seams: the roots are parameters so tests can stand in an unwritable machine key.
+void LoadSettingsFrom(HKEY machineRoot, HKEY userRoot);
+void SaveSettingsTo(HKEY machineRoot, HKEY userRoot);
