@@ -36,8 +36,8 @@ void RegisterMainClass(void) {
 }
 
 static void SetSmallIcon(void) {
-  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
-                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                           GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
   if (icon != NULL) SendMessageA(hwndMain, WM_SETICON, ICON_SMALL, (LPARAM)icon);
 }
 
@@ -52,8 +52,8 @@ static int RunMessageLoop(void) {
 
 // Fixed outer size; no sizing border or maximize box, so the layout is computed once.
 HWND CreateMainWindow(void) {
-  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, 560, 400, NULL, NULL, appInstance, NULL);
+  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                             CW_USEDEFAULT, 560, 400, NULL, NULL, appInstance, NULL);
   SetSmallIcon();
   return hwndMain;
 }

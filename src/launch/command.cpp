@@ -25,10 +25,12 @@ static bool FormatCommandLine(LaunchCommand *command, const char *gameExe, int32
   char *line = command->commandLine;
   size_t size = sizeof command->commandLine;
   if (startupMethod == 1)
-    return FormatFits(line, size, "+set game \"varnet\" +set basedir \"%s\" +connect \"%s\" +exec autoexec.cfg",
+    return FormatFits(line, size,
+                      "+set game \"varnet\" +set basedir \"%s\" +connect \"%s\" +exec autoexec.cfg",
                       command->workDir, command->connect);
   if (startupMethod == 0)
-    return FormatFits(line, size, "+set game \"varnet\" +connect \"%s\" +exec autoexec.cfg", command->connect);
+    return FormatFits(line, size, "+set game \"varnet\" +connect \"%s\" +exec autoexec.cfg",
+                      command->connect);
   return FormatFits(line, size,
                     "\"%s\\%s\" +set game \"varnet\" +set basedir \"%s\" +connect \"%s\" +exec autoexec.cfg",
                     command->workDir, gameExe, command->workDir, command->connect);
@@ -73,8 +75,7 @@ static bool FillLaunchCommand(const char *gameDir, const char *gameExe, int32_t 
   size_t dirLength = SettingLength(gameDir);
   if (dirLength == 0 || dirLength >= SETTING_TEXT_SIZE) return false;
   if (SettingLength(gameExe) >= SETTING_TEXT_SIZE) return false;
-  if (!FormatFits(command->connect, sizeof command->connect, "%s:%u", address, (unsigned)port))
-    return false;
+  if (!FormatFits(command->connect, sizeof command->connect, "%s:%u", address, (unsigned)port)) return false;
   // The trailing backslash goes, so a drive root C:\ becomes C:, the drive's current directory.
   FormatFits(command->workDir, sizeof command->workDir, "%.*s", (int)(dirLength - 1), gameDir);
   if (!FormatFits(command->exePath, sizeof command->exePath, "%s\\%s", command->workDir, gameExe))
@@ -84,8 +85,8 @@ static bool FillLaunchCommand(const char *gameDir, const char *gameExe, int32_t 
   return FormatCommandLine(command, gameExe, startupMethod);
 }
 
-bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
-                        const char *address, uint16_t port, LaunchCommand *command) {
+bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod, const char *address,
+                        uint16_t port, LaunchCommand *command) {
   memset(command, 0, sizeof *command);
   if (FillLaunchCommand(gameDir, gameExe, startupMethod, address, port, command)) return true;
   memset(command, 0, sizeof *command);  // nothing half-built can be started by mistake
@@ -108,7 +109,8 @@ void FormatBadAddressText(char *text, size_t size, const char *address) {
   }
   shown[n] = 0;
   FormatFits(text, size,
-             "Error: Bad server address:\n    %s\n\nA server address may hold only letters, digits, dots and dashes.",
+             "Error: Bad server address:\n    %s\n\nA server address may hold only letters, digits, dots and "
+             "dashes.",
              shown);
 }
 
@@ -121,7 +123,8 @@ void FormatSearchStatus(char *text, size_t size, const char *gameExe, const char
 }
 
 void FormatSearchQuestion(char *text, size_t size, const char *gameExe, const char *dir) {
-  FormatFits(text, size, "Kestrel detected a '%s' in:\n    %s\nIs this the one you wish to use?", gameExe, dir);
+  FormatFits(text, size, "Kestrel detected a '%s' in:\n    %s\nIs this the one you wish to use?", gameExe,
+             dir);
 }
 
 bool JoinSearchPath(char *path, size_t size, const char *dir, const char *name, const char *suffix) {

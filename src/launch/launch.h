@@ -15,9 +15,9 @@ enum {
 #define SEARCH_CAPTION "Quake II Location"
 #define NO_GAME_DIR_STATUS "Couldn't find a Quake II executable!"
 #define NO_GAME_DIR_CAPTION "Can't find Quake II"
-#define NO_GAME_DIR_TEXT                                                                           \
-  "Unable to find your Quake 2 executable!\n\nYou can't join a server until you have specified " \
-  "where Quake II is on your system.\n\nTry setting the executable name manually in the config "  \
+#define NO_GAME_DIR_TEXT                                                                                     \
+  "Unable to find your Quake 2 executable!\n\nYou can't join a server until you have specified "             \
+  "where Quake II is on your system.\n\nTry setting the executable name manually in the config "             \
   "if you have a different executable name."
 #define STARTING_STATUS "Starting Quake II..."
 #define MISSING_EXE_STATUS "Couldn't find Quake II executable! Check your config."
@@ -41,8 +41,8 @@ bool IsLaunchAddress(const char *address);
 
 // False, with command cleared to zero bytes, when a text would not fit its limit, the address is
 // refused, or a setting holds what would break the command line's arguments apart.
-bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
-                        const char *address, uint16_t port, LaunchCommand *command);
+bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod, const char *address,
+                        uint16_t port, LaunchCommand *command);
 
 // The refusal text names gameDir less its last character, a backslash and gameExe, cut to size.
 void FormatMissingExeText(char *text, size_t size, const char *gameDir, const char *gameExe);

@@ -67,14 +67,10 @@ static INT_PTR EndUpdateDialog(HWND dialog, INT_PTR result) {
 // still running is not stopped.
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      return InitUpdateDialog(dialog);
+    case WM_INITDIALOG: return InitUpdateDialog(dialog);
     case WM_COMMAND:
-    case WM_CLOSE:
-      return EndUpdateDialog(dialog, 0);
-    case WM_DESTROY:
-      ForgetUpdateDialog(dialog);
-      return FALSE;
+    case WM_CLOSE: return EndUpdateDialog(dialog, 0);
+    case WM_DESTROY: ForgetUpdateDialog(dialog); return FALSE;
   }
   return FALSE;
 }
@@ -84,20 +80,15 @@ LRESULT HandleUpdateDialogMessage(WPARAM operation, LPARAM value) {
   HWND dialog = hwndUpdateDialog;
   if (dialog == NULL || !dialogShowsDownload) return FALSE;  // this download's dialog has gone
   switch (operation) {
-    case UPDATE_SET_STATUS:
-      SetDlgItemTextA(dialog, IDC_UPDATE_STATUS, (const char *)value);
-      return TRUE;
+    case UPDATE_SET_STATUS: SetDlgItemTextA(dialog, IDC_UPDATE_STATUS, (const char *)value); return TRUE;
     case UPDATE_MOVE_PROGRESS:
       SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_DELTAPOS, (WPARAM)value, 0);
       return TRUE;
     case UPDATE_SET_PROGRESS:
       SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, (WPARAM)value, 0);
       return TRUE;
-    case UPDATE_SET_BUTTON:
-      SetDlgItemTextA(dialog, IDC_ABORT, (const char *)value);
-      return TRUE;
-    case UPDATE_END_DIALOG:
-      return EndUpdateDialog(dialog, (INT_PTR)value);
+    case UPDATE_SET_BUTTON: SetDlgItemTextA(dialog, IDC_ABORT, (const char *)value); return TRUE;
+    case UPDATE_END_DIALOG: return EndUpdateDialog(dialog, (INT_PTR)value);
   }
   return FALSE;
 }

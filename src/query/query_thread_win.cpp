@@ -11,10 +11,7 @@
 
 #include <mmsystem.h>
 
-enum {
-  MAX_ATTEMPTS = 3,
-  ATTEMPT_WAIT_SECONDS = 1
-};
+enum { MAX_ATTEMPTS = 3, ATTEMPT_WAIT_SECONDS = 1 };
 
 // Everything one query thread owns; it lives on the thread's stack.
 struct QueryContext {
@@ -25,7 +22,9 @@ struct QueryContext {
   char buffer[RECEIVE_BUFFER_SIZE];
 };
 
-static void ShowLatestStatus(const QueryContext *query) { SetStatusText(STATUS_PART_MESSAGE, query->statusText); }
+static void ShowLatestStatus(const QueryContext *query) {
+  SetStatusText(STATUS_PART_MESSAGE, query->statusText);
+}
 
 // A dotted address is used as it is; anything else is looked up by name.
 static bool FindDestination(QueryContext *query) {
@@ -147,8 +146,10 @@ DWORD WINAPI QueryServer(LPVOID param) {
   memset(&query, 0, sizeof query);  // the receive buffer starts zeroed
   query.record = (ServerRecord *)param;
   query.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  if (FindDestination(&query)) QueryDestination(&query);
-  else CompleteQuery();
+  if (FindDestination(&query))
+    QueryDestination(&query);
+  else
+    CompleteQuery();
   if (query.socket != INVALID_SOCKET) closesocket(query.socket);
   return 0;
 }

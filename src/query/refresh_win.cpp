@@ -100,9 +100,7 @@ void StartClaimedPass(void) {
   CloseHandle(coordinator);
 }
 
-HANDLE StartQueryThread(ServerRecord *record) {
-  return CreateThread(NULL, 0, QueryServer, record, 0, NULL);
-}
+HANDLE StartQueryThread(ServerRecord *record) { return CreateThread(NULL, 0, QueryServer, record, 0, NULL); }
 
 static void SleepUntil(DWORD due) {
   LONG wait = (LONG)(due - timeGetTime());
@@ -122,8 +120,10 @@ DWORD WINAPI QueryAllServers(LPVOID) {
   for (int32_t i = 0; i < serverCount && i < passSize; i++) {
     DWORD started = timeGetTime();  // before the thread is created, so its cost doesn't pile up
     HANDLE thread = startQueryThread(&records[i]);
-    if (thread != NULL) CloseHandle(thread);
-    else CompleteQuery();  // the record's query never runs, but its share of the count must go
+    if (thread != NULL)
+      CloseHandle(thread);
+    else
+      CompleteQuery();  // the record's query never runs, but its share of the count must go
     due = NextQueryStart(due, started);
     SleepUntil(due);
   }
@@ -138,8 +138,8 @@ void CompleteQuery(void) {
   if (InterlockedDecrement(&pendingQueries) != 0) return;
   char text[STATUS_TEXT_SIZE];
   LONG responded = respondedCount;
-  snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded,
-           (int)serverCount, PluralSuffix(serverCount));
+  snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded, (int)serverCount,
+           PluralSuffix(serverCount));
   SetStatusText(STATUS_PART_MESSAGE, text);
   serverSortColumn = SERVER_COLUMN_PING;
   ReleasePass();

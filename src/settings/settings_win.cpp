@@ -49,7 +49,8 @@ static void ReadNumberValue(HKEY key, const char *name, int32_t *setting) {
 // Only for whoever debugs a player's setup: a value that is not used says why, once.
 static void ReportIgnoredMasterUrl(const char *reason) {
   char line[128];
-  snprintf(line, sizeof line, APP_NAME ": MasterURL ignored (%s), the built-in master address stays\n", reason);
+  snprintf(line, sizeof line, APP_NAME ": MasterURL ignored (%s), the built-in master address stays\n",
+           reason);
   OutputDebugStringA(line);
 }
 
@@ -65,7 +66,8 @@ static void ReadMasterUrlValue(HKEY key) {
   if (type != REG_SZ) return ReportIgnoredMasterUrl("not a REG_SZ value");
   DWORD length = size <= sizeof text ? size : (DWORD)sizeof text;
   while (length > 0 && text[length - 1] == 0) length--;  // the terminator(s) it was stored with
-  if (!IsUsableMasterUrl(text, (int32_t)length)) return ReportIgnoredMasterUrl("not an http:// or https:// address");
+  if (!IsUsableMasterUrl(text, (int32_t)length))
+    return ReportIgnoredMasterUrl("not an http:// or https:// address");
   memcpy(masterUrl, text, length);
   masterUrl[length] = 0;
 }
@@ -101,8 +103,9 @@ static bool WriteSettingValues(HKEY key) {
   DWORD method = (DWORD)startupMethod;
   bool written = WriteText(key, Q2_DIR_VALUE, gameDir);
   written = WriteText(key, Q2_EXE_VALUE, gameExe) && written;
-  written = RegSetValueExA(key, STARTUP_METHOD_VALUE, 0, REG_DWORD, (const BYTE *)&method,
-                           sizeof method) == ERROR_SUCCESS && written;
+  written = RegSetValueExA(key, STARTUP_METHOD_VALUE, 0, REG_DWORD, (const BYTE *)&method, sizeof method) ==
+                ERROR_SUCCESS &&
+            written;
   return written;
 }
 
@@ -111,8 +114,8 @@ static bool CreateAndWriteKey(HKEY root) {
   HKEY created = NULL;
   HKEY key = NULL;
   bool written = false;
-  RegCreateKeyExA(root, SETTINGS_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | REGISTRY_VIEW,
-                  NULL, &created, NULL);
+  RegCreateKeyExA(root, SETTINGS_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE | REGISTRY_VIEW, NULL,
+                  &created, NULL);
   if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_WRITE | REGISTRY_VIEW, &key) == ERROR_SUCCESS) {
     written = WriteSettingValues(key);
     RegCloseKey(key);

@@ -11,9 +11,7 @@ void CopyTextN(char *dest, size_t destSize, const char *src, size_t srcLength) {
   dest[n] = 0;
 }
 
-void CopyText(char *dest, size_t destSize, const char *src) {
-  CopyTextN(dest, destSize, src, (size_t)-1);
-}
+void CopyText(char *dest, size_t destSize, const char *src) { CopyTextN(dest, destSize, src, (size_t)-1); }
 
 static bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 static bool IsDigit(char c) { return c >= '0' && c <= '9'; }

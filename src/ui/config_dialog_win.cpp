@@ -35,12 +35,8 @@ static void CloseConfigDialog(HWND dialog) {
 // IDCANCEL (Esc) is left unhandled on purpose, so Esc keeps the dialog open.
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      InitConfigDialog(dialog);
-      return TRUE;  // the focus goes to the first tab stop, OK
-    case WM_CLOSE:
-      CloseConfigDialog(dialog);
-      return TRUE;
+    case WM_INITDIALOG: InitConfigDialog(dialog); return TRUE;  // the focus goes to the first tab stop, OK
+    case WM_CLOSE: CloseConfigDialog(dialog); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) != IDOK) return FALSE;
       CloseConfigDialog(dialog);

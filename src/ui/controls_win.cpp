@@ -21,10 +21,10 @@ void SetStatusText(int part, const char *text) {
 }
 
 // Controls are created without an id and given theirs afterwards through GWL_ID.
-static HWND CreateChild(HWND parent, HINSTANCE instance, const char *cls, const char *text,
-                        DWORD style, const ControlRect &r, int id) {
-  HWND child = CreateWindowExA(0, cls, text, style, r.x, r.y, r.width, r.height, parent, NULL,
-                               instance, NULL);
+static HWND CreateChild(HWND parent, HINSTANCE instance, const char *cls, const char *text, DWORD style,
+                        const ControlRect &r, int id) {
+  HWND child =
+      CreateWindowExA(0, cls, text, style, r.x, r.y, r.width, r.height, parent, NULL, instance, NULL);
   if (child != NULL && id != 0) SetWindowLongPtrA(child, GWLP_ID, id);
   return child;
 }
@@ -57,8 +57,8 @@ static void SetStatusIcon(HINSTANCE instance, int part, int iconId, int width, i
 }
 
 static void CreateStatusBar(HWND parent, HINSTANCE instance, const MainLayout &layout) {
-  hwndStatusBar = CreateChild(parent, instance, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE,
-                              layout.statusBar, 0);
+  hwndStatusBar =
+      CreateChild(parent, instance, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, layout.statusBar, 0);
   int edges[STATUS_PARTS];
   for (int i = 0; i < STATUS_PARTS; i++) edges[i] = layout.statusEdges[i];
   SendMessageA(hwndStatusBar, SB_SETPARTS, STATUS_PARTS, (LPARAM)edges);
@@ -78,7 +78,8 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
   MainLayout layout;
   ComputeMainLayout(client.right - client.left, client.bottom - client.top, &layout);
 
-  const DWORD listStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
+  const DWORD listStyle =
+      WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
   HWND servers = CreateChild(hwndParent, instance, WC_LISTVIEWA, "", listStyle, layout.serverList, 0);
   hwndPlayerList = CreateChild(hwndParent, instance, WC_LISTVIEWA, "", listStyle, layout.playerList, 0);
   SetWindowLongPtrA(hwndPlayerList, GWLP_ID, ID_PLAYER_LIST);

@@ -60,9 +60,13 @@ bool FormatServerCell(const ServerRecord *record, int column, char *buffer, int 
   size_t size = (size_t)bufferSize;
   switch (column) {
     case SERVER_COLUMN_HOST: CopyText(buffer, size, record->hostName); return true;
-    case SERVER_COLUMN_ADDRESS: snprintf(buffer, size, "%s:%d", record->address, (int)record->port); return true;
+    case SERVER_COLUMN_ADDRESS:
+      snprintf(buffer, size, "%s:%d", record->address, (int)record->port);
+      return true;
     case SERVER_COLUMN_MAP: CopyText(buffer, size, record->mapName); return true;
-    case SERVER_COLUMN_PLAYERS: snprintf(buffer, size, "%d / %d", (int)record->playerCount, (int)record->maxClients); return true;
+    case SERVER_COLUMN_PLAYERS:
+      snprintf(buffer, size, "%d / %d", (int)record->playerCount, (int)record->maxClients);
+      return true;
     case SERVER_COLUMN_PING: snprintf(buffer, size, "%d", (int)record->ping); return true;
     default: return false;
   }

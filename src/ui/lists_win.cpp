@@ -112,7 +112,9 @@ static void PlayerListNotify(NMHDR *header) {
 
 LRESULT HandleListNotify(WPARAM wParam, LPARAM lParam) {
   NMHDR *header = (NMHDR *)lParam;
-  if (wParam == ID_SERVER_LIST) ServerListNotify(header);
-  else if (wParam == ID_PLAYER_LIST) PlayerListNotify(header);
+  if (wParam == ID_SERVER_LIST)
+    ServerListNotify(header);
+  else if (wParam == ID_PLAYER_LIST)
+    PlayerListNotify(header);
   return 0;
 }
