@@ -161,7 +161,9 @@ race_update() {
   seen=$(watch_completions "$RACE_DIR/watch")
   check_eq "update: the merged pass completed once, last" "$b_done" "$(grep -v -F "$a_done" <<<"$seen")"
   check_range "update: the cached pass's completions seen" 0 1 "$(grep -c -F "$a_done" <<<"$seen")"
-  [[ "$(watch_events "$RACE_DIR/watch")" =~ ^RC?RC$ ]] && pass "update: resets and completions in order" ||
+  # The merge clears the rows itself before its pass starts, while the cached pass's completion
+  # text still shows: the follower may see that text before or only after the clearing.
+  [[ "$(watch_events "$RACE_DIR/watch")" =~ ^RC?RC?C$ ]] && pass "update: resets and completions in order" ||
     failed "update: resets and completions out of order: $(watch_events "$RACE_DIR/watch")"
   check_eq "update: most rows in each pass" "$(count_of "$a_expected") $(count_of "$b_expected")" \
     "$(watch_max_rows "$RACE_DIR/watch")"
