@@ -202,20 +202,28 @@ int CmdEnabled(int argc, char **argv) {
 }
 
 // Posted, not sent: Update and Config open modal dialogs, which would hold a sent message.
+// A failure says which step failed, so a script's log tells a missing window from a lost post.
 static bool PostButton(HWND parent, int id) {
   HWND button = ChildById(parent, id);
   if (button == NULL) {
-    fprintf(stderr, "probe: no control %d\n", id);
+    fprintf(stderr, "probe: no control %d in window %p (error %lu)\n", id, (void *)parent, GetLastError());
     return false;
   }
-  return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button) != 0;
+  if (PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button)) return true;
+  fprintf(stderr, "probe: posting the click of control %d to window %p failed (error %lu)\n", id, (void *)parent,
+          GetLastError());
+  return false;
 }
 
-// press ID: a click of the main window's button with that id, as its parent sees it.
+// press ID [TIMEOUT_MS]: a click of the main window's button with that id, as its parent sees it.
 int CmdPress(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
-  HWND browser = Browser();
-  return browser != NULL && PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
+  HWND browser = argc > 1 ? WaitForBrowser((DWORD)ParseInt(argv[1], DEFAULT_WAIT_MS)) : Browser();
+  if (browser == NULL) {
+    if (argc > 1) fprintf(stderr, "probe: no browser window within %s ms\n", argv[1]);
+    return PROBE_FAILED;
+  }
+  return PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
 }
 
 // close [dialog]: WM_CLOSE to the main window (the close box), or to the open dialog.
@@ -224,7 +232,13 @@ int CmdClose(int argc, char **argv) {
   if (browser == NULL) return PROBE_FAILED;
   HWND target = browser;
   if (argc > 0 && strcmp(argv[0], "dialog") == 0) target = FindBrowserDialog(WindowProcess(browser));
-  return target != NULL && PostMessageA(target, WM_CLOSE, 0, 0) ? PROBE_OK : PROBE_FAILED;
+  if (target == NULL) {
+    fprintf(stderr, "probe: no dialog open\n");
+    return PROBE_FAILED;
+  }
+  if (PostMessageA(target, WM_CLOSE, 0, 0)) return PROBE_OK;
+  fprintf(stderr, "probe: posting WM_CLOSE to window %p failed (error %lu)\n", (void *)target, GetLastError());
+  return PROBE_FAILED;
 }
 
 // wait-gone [TIMEOUT_MS]: until no browser window is left.
