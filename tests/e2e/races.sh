@@ -3,8 +3,9 @@
 # usage: races.sh EXE PROBE FAKEGAME LAB   (EXE fetches its master list from 127.0.0.1:33100)
 # RACES="bursts exit" runs only the named races.
 set -u
-source "$(dirname "$0")/soak_lib.sh"
-soak_init races "$@"
+E2E_KEEP_PREFIX=1
+source "$(dirname "$0")/lib.sh"
+e2e_init races "$@"
 
 MASTER_PORT=33100  # the port built into the program under test
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
@@ -43,7 +44,7 @@ answering_among() {  # PORT...
 start_race() {  # CACHE_PORT...
   write_cache "$RUN/kestrel.cache" "$@"
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
-  soak_lab_start "$WORK/lab.conf" 300
+  lab_start "$WORK/lab.conf" 300
   browser_start "$RUN" "$RACE_DIR/browser.log"
 }
 
