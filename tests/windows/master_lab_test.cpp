@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "app/app_win.h"
 #include "master/master_win.h"
+#include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "ui/ui_win.h"
@@ -29,26 +30,6 @@ DWORD dialogDeadline;
 // loop and ends a dialog that is still open after the limit, so a failure cannot hang the test.
 void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD) {
   if (hwndUpdateDialog != NULL && GetTickCount() > dialogDeadline) PostMessageA(hwndUpdateDialog, WM_CLOSE, 0, 0);
-}
-
-// The lab's log is a Linux path; Wine opens it under its DOS name.
-std::string ReadLabLog(void) {
-  const char *path = getenv("VARNET_LAB_LOG");
-  if (path == NULL) return std::string();
-  typedef WCHAR *(CDECL * DosName)(const char *);
-  DosName toDos = (DosName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
-  if (toDos == NULL) return std::string();
-  WCHAR *dosPath = toDos(path);
-  if (dosPath == NULL) return std::string();
-  FILE *file = _wfopen(dosPath, L"rb");
-  HeapFree(GetProcessHeap(), 0, dosPath);
-  if (file == NULL) return std::string();
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  fclose(file);
-  return text;
 }
 
 int CountOf(const std::string &text, const std::string &part) {

@@ -397,3 +397,15 @@ void RestoreLaunchRegistry(void) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VarnetLaunchTest");  // only goes when no other run is in it
   registryRoot[0] = 0;
 }
+
+std::vector<LaunchBox> DoubleClickAnswering(int row, const std::vector<int> &answers) {
+  StartLaunchBoxWatcher(answers);
+  DoubleClickLaunchRow(row);
+  return StopLaunchBoxWatcher();
+}
+
+std::vector<std::string> LaunchStatusTexts(void) {
+  std::vector<std::string> texts;
+  for (const LaunchStatusEntry &entry : launchStatusLog) texts.push_back(entry.text);
+  return texts;
+}

@@ -44,6 +44,10 @@ struct LaunchBox {
 void StartLaunchBoxWatcher(const std::vector<int> &answers);
 // Stops the watcher and gives back every box it saw, in order.
 std::vector<LaunchBox> StopLaunchBoxWatcher(void);
+// A double-click of the row with the boxes answered as above; gives back the boxes.
+std::vector<LaunchBox> DoubleClickAnswering(int row, const std::vector<int> &answers = {});
+// Every text the launch put in the status bar, in order.
+std::vector<std::string> LaunchStatusTexts(void);
 
 // ---- The stand-in game and the records it appends to fakegame.log beside itself.
 struct LaunchGameStart {
