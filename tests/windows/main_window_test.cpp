@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/app_win.h"
+#include "first_start.h"
 #include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-const char *const HINT = "No servers to query! Try clicking the Update button.";
+const char *const HINT = FIRST_START_HINT;
 
 // The lab config beside this file serves these: Alpha ~20 ms, Bravo ~200 ms, charlie ~350 ms,
 // and a silent server that never answers.
@@ -29,37 +30,7 @@ const int ALPHA = 28101, BRAVO = 28102, CHARLIE = 28103, SILENT = 28104;
 // table is empty and the status bar shows the hint); a test that needs rows runs its own pass.
 class MainWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    strcat(dir, "varnet-main-window");
-    CreateDirectoryA(dir, NULL);
-    SetCurrentDirectoryA(dir);
-    appInstance = GetModuleHandleA(NULL);
-    ResolveCachePath();
-    RegisterMainClass();
-    InitCommonControls();
-  }
-
-  void SetUp() override {
-    CloseWindowOfEarlierTest();
-    DeleteFileA("kestrel.cache");
-    hwndStatusBar = NULL;
-    ASSERT_NE(nullptr, CreateMainWindow());
-    PostMessageA(hwndMain, WM_APP_INIT, 0, 0);
-    ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
-  }
-
-  // Its pass ends first (a coordinator outlives the pass by its last 50 ms start); the window's
-  // end saves the table and quits, and both are undone so the next window starts afresh.
-  static void CloseWindowOfEarlierTest() {
-    if (hwndMain == NULL || !IsWindow(hwndMain)) return;
-    PumpUntil([] { return !IsPassRunning(); }, 20000);
-    PumpFor(100);
-    DestroyWindow(hwndMain);
-    MSG quit;
-    PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE);
-  }
+  void SetUp() override { ASSERT_TRUE(OpenFirstStartWindow("varnet-main-window")); }
 
   // The completing thread writes the text first and gives the pass back after its last write.
   static bool PassCompleted() {

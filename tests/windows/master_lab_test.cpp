@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "app/app_win.h"
 #include "master/master_win.h"
+#include "first_start.h"
 #include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-const char *const HINT = "No servers to query! Try clicking the Update button.";
 const char *const COMPLETED = "Completed. 3 of 3 servers responded.";
 const DWORD DIALOG_LIMIT_MS = 20000;
 
@@ -40,20 +40,9 @@ int CountOf(const std::string &text, const std::string &part) {
 
 class MasterLab : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    strncat(dir, "varnet-master-lab", sizeof dir - strlen(dir) - 1);
-    CreateDirectoryA(dir, NULL);
-    SetCurrentDirectoryA(dir);
-    DeleteFileA(CACHE_FILE_NAME);
-    appInstance = GetModuleHandleA(NULL);
-    ResolveCachePath();
-    RegisterMainClass();
-    InitCommonControls();
-    ASSERT_NE(nullptr, CreateMainWindow());
-    PostMessageA(hwndMain, WM_APP_INIT, 0, 0);
-    ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
+  // Every test starts from a first start of its own.
+  void SetUp() override {
+    ASSERT_TRUE(OpenFirstStartWindow("varnet-master-lab"));
     snprintf(masterUrl, sizeof masterUrl, "http://127.0.0.1:28200/servers.txt");
   }
 
