@@ -110,33 +110,27 @@ static void PrintCenter(const RECT &rect) {
   printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-// item-point LIST ROW: the screen point in the middle of the row's first cell.
-int CmdItemPoint(int argc, char **argv) {
+typedef bool (*RectReader)(HWND list, RemoteBuffer *remote, int index, RECT *rect);
+
+// LIST INDEX: the screen point in the middle of the rectangle the reader gives for that index.
+static int PrintListPoint(int argc, char **argv, RectReader read) {
   if (argc < 2) return PROBE_USAGE;
   HWND browser = Browser();
   HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
   RemoteBuffer remote;
   if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   RECT rect;
-  bool ok = ReadListRect(list, &remote, ParseInt(argv[1], -1), &rect);
+  bool ok = read(list, &remote, ParseInt(argv[1], -1), &rect);
   CloseRemote(&remote);
   if (ok) PrintCenter(rect);
   return ok ? PROBE_OK : PROBE_FAILED;
 }
 
+// item-point LIST ROW: the screen point in the middle of the row's first cell.
+int CmdItemPoint(int argc, char **argv) { return PrintListPoint(argc, argv, ReadListRect); }
+
 // header-point LIST COLUMN: the screen point in the middle of that column's header.
-int CmdHeaderPoint(int argc, char **argv) {
-  if (argc < 2) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
-  RemoteBuffer remote;
-  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
-  RECT rect;
-  bool ok = ReadHeaderRect(list, &remote, ParseInt(argv[1], -1), &rect);
-  CloseRemote(&remote);
-  if (ok) PrintCenter(rect);
-  return ok ? PROBE_OK : PROBE_FAILED;
-}
+int CmdHeaderPoint(int argc, char **argv) { return PrintListPoint(argc, argv, ReadHeaderRect); }
 
 // window-point: a harmless spot to click on (the middle of the status bar) to give the window focus.
 int CmdWindowPoint(int, char **) {

@@ -55,6 +55,9 @@ struct LaunchGameStart {
   std::string currentDir;
   std::string module;
 };
+// A program the build puts beside this test (quake2.exe, VarnetBrowser.exe), or the path in
+// the environment variable when it is set: the wrapper of a private prefix names its copies.
+std::string BuiltProgramPath(const char *variable, const char *name);
 // Copies the stand-in game into dir (ending with a backslash) under the given name.
 bool InstallLaunchStandIn(const std::string &dir, const char *name);
 // Waits until dir's log holds `count` records; false on time-out.
