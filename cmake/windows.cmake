@@ -115,8 +115,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR
   endforeach()
 endif()
 
-# Soak and races: the real program through 20 back-to-back passes (scripts/soak makes 200), and Refresh, Update, Exit and
-# a launch pressed in the middle of passes, each in a kept Wine prefix of its own under build/.
+# Soak and races: the real program through 20 back-to-back passes (scripts/soak makes 200), and
+# Refresh, Update, Exit and a launch pressed in the middle of passes, each in a kept Wine prefix
+# of its own under build/e2e.
 # The races need a master list on a port no other test uses, so they run a build of the program
 # that differs only in its master address (its own fetch_win object stands in for the library's).
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
