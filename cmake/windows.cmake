@@ -37,11 +37,14 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${VARNET_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -O0)
+target_compile_options(gtest_main PRIVATE -O0)
 
 # The portable suite once more, to prove the cross build and the Wine path.
 list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/lab_[^/]*$")
 add_executable(core_tests ${NATIVE_TEST_SOURCES})
 target_link_libraries(core_tests PRIVATE varnet_core gtest_main ${STATIC_RUNTIME})
+target_compile_options(core_tests PRIVATE ${VARNET_TEST_OPTIONS})
 add_test(NAME core_tests COMMAND core_tests)
 
 # Helpers shared by the Win32 tests: test windows, fake servers, message pumping.
@@ -49,6 +52,11 @@ file(GLOB WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/s
 add_library(wintest_support STATIC ${WIN_TEST_SUPPORT})
 target_include_directories(wintest_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/windows/support)
 target_link_libraries(wintest_support PUBLIC varnet_win gtest)
+target_compile_options(wintest_support PRIVATE ${VARNET_TEST_OPTIONS})
+# Most of what is left of a test file's compile time is GoogleTest's and Windows' headers: every
+# Win32 test uses the support library's precompiled ones.
+target_precompile_headers(wintest_support PRIVATE <winsock2.h> <windows.h> <commctrl.h> <gtest/gtest.h> <functional>
+                          <string> <vector>)
 
 # The lab of simulated servers is a native program, built by the native preset.
 set(VARNET_LAB ${CMAKE_SOURCE_DIR}/build/native/bin/varnet-lab CACHE FILEPATH "The native lab program")
@@ -59,7 +67,8 @@ foreach(test_source ${WIN_TESTS})
   get_filename_component(name ${test_source} NAME_WE)
   add_executable(${name} ${test_source})
   target_link_libraries(${name} PRIVATE wintest_support gtest_main ${STATIC_RUNTIME})
-  target_compile_options(${name} PRIVATE ${VARNET_WARNINGS})
+  target_compile_options(${name} PRIVATE ${VARNET_TEST_OPTIONS})
+  target_precompile_headers(${name} REUSE_FROM wintest_support)
   # A test with a sibling NAME.lab config runs while the native lab serves that config.
   set(lab_config ${CMAKE_SOURCE_DIR}/tests/windows/${name}.lab)
   if(EXISTS ${lab_config})
@@ -94,7 +103,8 @@ endif()
 include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
 
 # End-to-end tests: the real program as a process of its own under Wine and Xvfb, against the
-# lab, driven from outside by the probe and xdotool. Each makes a fresh Wine prefix.
+# lab, driven from outside by the probe and xdotool. Each makes a fresh Wine prefix (a copy of the
+# template that scripts/lib/wine.sh makes once).
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/CMakeLists.txt
    AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
   foreach(e2e journey close)
@@ -105,8 +115,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR
   endforeach()
 endif()
 
-# Soak and races: the real program through 200 back-to-back passes, and Refresh, Update, Exit and
-# a launch pressed in the middle of passes, each in a kept Wine prefix of its own under build/.
+# Soak and races: the real program through 20 back-to-back passes (scripts/soak makes 200), and
+# Refresh, Update, Exit and a launch pressed in the middle of passes, each in a kept Wine prefix
+# of its own under build/e2e.
 # The races need a master list on a port no other test uses, so they run a build of the program
 # that differs only in its master address and its download deadline (15 s, so that a race can
 # wait for it): its own settings_win and fetch_win objects stand in for the library's.
@@ -123,7 +134,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/t
   target_compile_options(races_browser PRIVATE ${VARNET_WARNINGS})
   add_test(NAME e2e_soak COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh $<TARGET_FILE:VarnetBrowser>
            $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
-  set_tests_properties(e2e_soak PROPERTIES TIMEOUT 1200)
+  set_tests_properties(e2e_soak PROPERTIES TIMEOUT 400)
   add_test(NAME e2e_races COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh $<TARGET_FILE:races_browser>
            $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
   set_tests_properties(e2e_races PROPERTIES TIMEOUT 600)

@@ -10,26 +10,27 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 XVFB_PID=""
 WINESERVER_STARTED=""
 
-# Starts Xvfb on the first free display from :90 on and exports DISPLAY.
+# Starts Xvfb on a free display and exports DISPLAY. Xvfb picks the display itself and names
+# it on a file descriptor once it listens there: a script that chose a number by looking for
+# lock files could choose the same one as another script starting at the same moment, end up
+# on that script's display, and lose its windows when that script stops its Xvfb.
 start_xvfb() {
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 1 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      kill -0 "$XVFB_PID" 2>/dev/null || break
-      sleep 0.1
-    done
-    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
-      export DISPLAY=":$n"
-      return 0
-    fi
-    kill "$XVFB_PID" 2>/dev/null || true
-    XVFB_PID=""
+  local named i n=""
+  named=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for i in $(seq 1 100); do
+    read -r n <"$named" && [ -n "$n" ] && break  # a whole line: Xvfb listens
+    n=""
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
   done
+  rm -f "$named"
+  if [[ "$n" =~ ^[0-9]+$ ]] && kill -0 "$XVFB_PID" 2>/dev/null; then
+    export DISPLAY=":$n"
+    return 0
+  fi
+  stop_xvfb
   echo "could not start Xvfb" >&2
   return 1
 }
@@ -42,8 +43,8 @@ stop_xvfb() {
   fi
 }
 
-# Creates the prefix once. Without a window manager Wine stalls after every dialog unless
-# its X11 driver is told the windows are unmanaged.
+# Without a window manager Wine stalls after every dialog unless its X11 driver is told the
+# windows are unmanaged; the template prefix below is made so.
 # This Wine does not load its own fonts from /usr/share/wine/fonts; from the prefix's Fonts
 # folder it does, and then captions and dialogs look as on Windows.
 install_wine_fonts() {
@@ -56,18 +57,37 @@ install_wine_fonts() {
   done
 }
 
+# wineboot takes half a minute on a loaded machine, so it runs once, for a template prefix
+# under build/ that no program ever runs in; every prefix is a copy of it. A lock keeps two
+# scripts from making the template at the same time.
+WINE_TEMPLATE=$ROOT/build/wine-template
+
+make_wine_template() {
+  (
+    flock 9
+    [ -f "$WINE_TEMPLATE/.varnet-ready" ] && exit 0
+    rm -rf "$WINE_TEMPLATE"
+    mkdir -p "$WINE_TEMPLATE"
+    export WINEPREFIX=$WINE_TEMPLATE
+    wineboot --init >/dev/null 2>&1 </dev/null
+    wineserver -w
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+    wineserver -w
+    install_wine_fonts
+    touch "$WINE_TEMPLATE/.varnet-ready"
+  ) 9>"$ROOT/build/wine-template.lock"
+}
+
 setup_wine_prefix() {
   if [ -f "$WINEPREFIX/.varnet-ready" ]; then
     install_wine_fonts
     return 0
   fi
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 </dev/null
-  wineserver -w
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
-  wineserver -w
-  install_wine_fonts
-  touch "$WINEPREFIX/.varnet-ready"
+  mkdir -p "$ROOT/build"
+  make_wine_template || return 1
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  cp -a "$WINE_TEMPLATE" "$WINEPREFIX"
 }
 
 # A persistent wineserver makes each Wine start fast. Its helper processes are started here

@@ -43,7 +43,6 @@ mkdir -p "$RUN" "$GAME_DIR"
 cp "$GAME" "$GAME_DIR/quake2.exe"
 lab_start "$WORK/lab.conf"
 
-plural() { [ "$1" -eq 1 ] && echo "" || echo "s"; }
 player_count() { [ -z "$1" ] && echo 0 || tr ';' '\n' <<<"$1" | wc -l; }
 ping_image() { if [ "$1" -le 150 ]; then echo 1; elif [ "$1" -le 300 ]; then echo 2; else echo 3; fi; }
 http_requests() { grep -c "http GET /servers.txt" "$WORK/lab.log"; }

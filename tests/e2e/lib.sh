@@ -1,4 +1,5 @@
-# Shared by the end-to-end tests: a fresh Wine prefix and Xvfb, the lab, the browser as a process, the probe, checks.
+# Shared by the end-to-end tests: a Wine prefix and Xvfb, the lab, the browser as a process, the probe, checks,
+# and for the soak and the races: cache files, pass checks and a follower of the status bar.
 # Source it, then call e2e_init NAME EXE PROBE GAME LAB. Everything started here is stopped by PID.
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -10,7 +11,12 @@ LAB_PID="" BROWSER_PID=""
 START_LIMIT_MS=30000
 PASS_LIMIT_MS=30000
 EXIT_LIMIT_S=20
+RECORD_BYTES=2328
 
+# Everything in build/e2e/NAME goes at the start of a run, so no file of an earlier run can pass
+# for this one's. The prefix goes too, so the registry is under the test's control, unless
+# E2E_KEEP_PREFIX is set (the soak and the races start every program from its own directory and
+# read no setting they did not write).
 e2e_init() {
   E2E_NAME=$1
   local f
@@ -20,9 +26,12 @@ e2e_init() {
   # Absolute, as the browser is started from its own start-up directory.
   EXE=$(realpath "$2") PROBE=$(realpath "$3") GAME=$(realpath "$4") LAB=$(realpath "$5")
   WORK=$E2E_ROOT/build/e2e/$E2E_NAME
-  rm -rf "$WORK"
-  mkdir -p "$WORK/prefix"
-  # A fresh prefix per run keeps the registry under the test's control.
+  mkdir -p "$WORK"
+  if [ -n "${E2E_KEEP_PREFIX:-}" ]; then
+    find "$WORK" -mindepth 1 -maxdepth 1 ! -name prefix -exec rm -rf {} +
+  else
+    rm -rf "${WORK:?}"/*
+  fi
   export WINEPREFIX=$WORK/prefix
   unset DISPLAY
   source "$E2E_ROOT/scripts/lib/wine.sh"
@@ -36,13 +45,11 @@ e2e_init() {
 
 e2e_cleanup() {
   local status=$?
+  stop_watch
   if [ -n "$BROWSER_PID" ] && kill -0 "$BROWSER_PID" 2>/dev/null; then kill "$BROWSER_PID" 2>/dev/null; fi
   [ -n "$BROWSER_PID" ] && wait "$BROWSER_PID" 2>/dev/null
-  if [ -n "$LAB_PID" ]; then
-    kill "$LAB_PID" 2>/dev/null
-    wait "$LAB_PID" 2>/dev/null
-  fi
-  BROWSER_PID="" LAB_PID=""
+  stop_lab
+  BROWSER_PID=""
   stop_wineserver  # this run's own prefix only
   stop_xvfb
   if [ "$status" -eq 0 ] && [ "$E2E_FAILURES" -ne 0 ]; then status=1; fi
@@ -93,13 +100,15 @@ check_range() {  # WHAT LOW HIGH ACTUAL
   fi
 }
 
-# Starts the lab on CONFIG; another run may hold the master port for a while, so a busy port
-# is tried again for up to 60 s.
-lab_start() {
-  local config=$1 try
+# Starts the lab on CONFIG with its own LIFETIME (seconds, 300 by default), so it ends by itself
+# even if this script dies; another run may hold the master port for a while, so a busy port is
+# tried again for up to 60 s.
+lab_start() {  # CONFIG [LIFETIME]
+  local config=$1 lifetime=${2:-300} try
+  stop_lab
   for try in $(seq 1 30); do
     rm -f "$WORK/lab.ready"
-    "$LAB" --config "$config" --lifetime 300 --ready "$WORK/lab.ready" --log "$WORK/lab.log" >/dev/null 2>&1 &
+    "$LAB" --config "$config" --lifetime "$lifetime" --ready "$WORK/lab.ready" --log "$WORK/lab.log" >/dev/null 2>&1 &
     LAB_PID=$!
     for _ in $(seq 1 100); do
       [ -s "$WORK/lab.ready" ] && return 0
@@ -109,10 +118,18 @@ lab_start() {
     wait "$LAB_PID" 2>/dev/null
     LAB_PID=""
     grep -q "in use" "$WORK/lab.log" 2>/dev/null || break
-    echo "e2e: a lab port is in use, trying again ($try)"
+    echo "$E2E_NAME: a lab port is in use, trying again ($try)"
     sleep 2
   done
   fatal "the lab did not start: $(tail -n 2 "$WORK/lab.log" 2>/dev/null)"
+}
+
+stop_lab() {
+  if [ -n "$LAB_PID" ]; then
+    kill "$LAB_PID" 2>/dev/null
+    wait "$LAB_PID" 2>/dev/null
+  fi
+  LAB_PID=""
 }
 
 # Starts the browser from RUN_DIR (its start-up directory, where kestrel.cache lives).
@@ -203,4 +220,141 @@ user_cache_file() {
   local dir
   dir=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null </dev/null | tr -d '\r')
   echo "$(winepath -u "$dir" 2>/dev/null </dev/null | tr -d '\r' | sed 's:/*$::')/Varnet Server Browser/kestrel.cache"
+}
+
+# A cache file as the browser writes it: one record per port, address 127.0.0.1, every other
+# field zero except fromMasterList (1), so a master list replaces them all.
+write_cache() {  # FILE PORT...
+  local file=$1 port
+  shift
+  : >"$file"
+  for port in "$@"; do
+    {
+      printf '127.0.0.1'
+      head -c 247 /dev/zero
+      printf '%b' "$(printf '\\x%02x\\x%02x' $((port & 255)) $((port >> 8)))"
+      head -c 2066 /dev/zero
+      printf '\x01\x00\x00\x00'
+    } >>"$file"
+  done
+}
+
+# The addresses and ports of a cache file's records, "ADDRESS:PORT" one per line.
+cache_servers() {  # FILE
+  local size count i
+  size=$(cache_size "$1")
+  [[ "$size" =~ ^[0-9]+$ ]] || return 0
+  count=$((size / RECORD_BYTES))
+  for ((i = 0; i < count; i++)); do
+    printf '%s:%s\n' "$(dd if="$1" bs=1 skip=$((i * RECORD_BYTES)) count=256 2>/dev/null | tr -d '\0')" \
+      "$(od -An -tu2 -j$((i * RECORD_BYTES + 256)) -N2 "$1" | tr -d ' ')"
+  done
+}
+
+plural() { [ "$1" -eq 1 ] && echo "" || echo "s"; }
+
+# Status requests the lab received: on one port, or on all ports.
+lab_requests() {  # [PORT]
+  if [ $# -gt 0 ]; then grep -c "udp $1 request from" "$WORK/lab.log"; else grep -c "udp [0-9]* request from" "$WORK/lab.log"; fi
+}
+
+# One field of a "pass" line of `probe passes`: the text after "KEY " up to the next tab.
+pass_field() {  # LINE KEY
+  tr '\t' '\n' <<<"$1" | sed -n "s/^$2 //p" | head -n 1
+}
+
+# The checks every completed pass must pass; EXPECTED_ADDRESSES is the sorted, comma-joined list
+# of the servers that answer. Quiet when all hold, one line per failure otherwise.
+check_pass_line() {  # LINE TOTAL EXPECTED_ADDRESSES
+  local line=$1 total=$2 expected=$3 pass rows players responders
+  pass=$(pass_field "$line" pass)
+  rows=$(pass_field "$line" rows)
+  players=$(pass_field "$line" players)
+  responders=$(tr ',' '\n' <<<"$expected" | grep -c .)
+  quiet_check "pass $pass: one completion" 1 "$(pass_field "$line" completions)"
+  quiet_check "pass $pass: no status change after the completion" 0 "$(pass_field "$line" changes_after)"
+  quiet_check "pass $pass: completion text" "Completed. $responders of $total server$(plural "$total") responded." \
+    "$(pass_field "$line" text)"
+  quiet_check "pass $pass: rows" "$responders" "$rows"
+  quiet_check "pass $pass: never more rows than answers" "$responders" "$(pass_field "$line" max_rows)"
+  quiet_check "pass $pass: the answering servers, once each" "$expected" "$(pass_field "$line" addresses)"
+  quiet_check "pass $pass: server counter" "$rows Server$(plural "${rows:-0}")" "$(pass_field "$line" part2)"
+  quiet_check "pass $pass: player counter" "$players Player$(plural "${players:-0}")" "$(pass_field "$line" part1)"
+  quiet_check "pass $pass: Refresh enabled again" 1 "$(pass_field "$line" enabled)"
+}
+
+# check_eq that prints only failures: a soak makes thousands of checks.
+quiet_check() {  # WHAT EXPECTED ACTUAL
+  E2E_CHECKS=$((E2E_CHECKS + 1))
+  [ "$2" == "$3" ] && return 0
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+  echo "FAIL $1: expected [$(cut -c1-300 <<<"$2")], got [$(cut -c1-300 <<<"$3")]"
+}
+
+# The probe's memory figures as "KEY VALUE" lines.
+memory_figure() {  # FIGURES KEY
+  sed -n "s/^$2 //p" <<<"$1" | head -n 1
+}
+
+# The program still answers window messages: every WM_NULL round trip well inside the probe's limit.
+check_responsive() {  # WHEN
+  local rtt max
+  rtt=$(probe rtt 10 20 | tr -d '\r')
+  max=$(sed -n 's/^rtt_max_ms \([0-9]*\).*/\1/p' <<<"$rtt")
+  check_range "$1: the program answers (worst WM_NULL round trip, ms)" 0 1000 "${max:-none}"
+}
+
+WATCH_PID=""
+
+stop_watch() {
+  if [ -n "$WATCH_PID" ]; then
+    kill "$WATCH_PID" 2>/dev/null
+    wait "$WATCH_PID" 2>/dev/null
+  fi
+  WATCH_PID=""
+}
+
+# `probe watch` in the background into FILE, returned once it has taken its first look, so
+# whatever the caller does next is seen.
+watch_start() {  # FILE TIMEOUT_MS COMPLETIONS SETTLE_MS
+  local file=$1
+  : >"$file"
+  wine "$PROBE" watch "$2" "$3" "$4" >"$file" 2>>"$WORK/probe.log" </dev/null &
+  WATCH_PID=$!
+  for _ in $(seq 1 300); do
+    grep -q . "$file" && return 0
+    kill -0 "$WATCH_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  fatal "the follower did not start"
+}
+
+# Waits for the follower to end by itself (it is bounded by its own limit); sets WATCH_STATUS.
+watch_wait() {
+  wait "$WATCH_PID"
+  WATCH_STATUS=$?
+  WATCH_PID=""
+}
+
+# The completion texts a follower saw appear, one per line; its first look is where it began.
+watch_completions() {  # FILE
+  tr -d '\r' <"$1" | awk -F'\t' 'NF >= 4 && seen && $4 ~ /^Completed\./ && prev !~ /^Completed\./ { print $4 }
+    NF >= 4 { prev = $4; seen = 1 }'
+}
+
+# The server rows as the pass lines give them: sorted addresses, comma-joined.
+row_addresses() {
+  probe rows servers | tr -d '\r' | cut -f3 | LC_ALL=C sort | paste -sd,
+}
+
+# The table after a pass: rows, counters and completion text agree with the servers that answer.
+check_table() {  # WHEN TOTAL EXPECTED_ADDRESSES
+  local rows players responders
+  rows=$(probe rows servers | tr -d '\r')
+  responders=$(tr ',' '\n' <<<"$3" | grep -c .)
+  players=$(cut -f5 <<<"$rows" | awk '{ s += $1 } END { print s + 0 }')
+  check_eq "$1: completion text" "Completed. $responders of $2 server$(plural "$2") responded." "$(probe status 0 | tr -d '\r')"
+  check_eq "$1: the answering servers, once each" "$3" "$(cut -f3 <<<"$rows" | grep . | LC_ALL=C sort | paste -sd,)"
+  check_eq "$1: server counter" "$(grep -c . <<<"$rows") Server$(plural "$(grep -c . <<<"$rows")")" "$(probe status 2 | tr -d '\r')"
+  check_eq "$1: player counter" "$players Player$(plural "$players")" "$(probe status 1 | tr -d '\r')"
 }

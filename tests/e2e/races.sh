@@ -4,8 +4,9 @@
 # a download deadline of 15 s instead of 120 s)
 # RACES="bursts exit" runs only the named races.
 set -u
-source "$(dirname "$0")/soak_lib.sh"
-soak_init races "$@"
+E2E_KEEP_PREFIX=1
+source "$(dirname "$0")/lib.sh"
+e2e_init races "$@"
 
 MASTER_PORT=33100  # the port built into the program under test
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
@@ -44,7 +45,7 @@ answering_among() {  # PORT...
 start_race() {  # CACHE_PORT...
   write_cache "$RUN/kestrel.cache" "$@"
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
-  soak_lab_start "$WORK/lab.conf" 300
+  lab_start "$WORK/lab.conf" 300
   browser_start "$RUN" "$RACE_DIR/browser.log"
 }
 

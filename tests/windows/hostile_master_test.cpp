@@ -13,7 +13,7 @@
 #include "app/app_win.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
-#include "hostile_master.h"
+#include "master_games.h"
 #include "master/master_win.h"
 #include "master_http.h"
 #include "master_window.h"
@@ -23,12 +23,12 @@
 
 namespace {
 
-const char *const SENTINEL = "status before the update";
+const char *const SENTINEL = MASTER_TEST_SENTINEL;
 const char *const INVALID = "ERROR: Invalid response.";
 const DWORD DIALOG_LIMIT_MS = 30000;
 const uint64_t FIFTY_MEGABYTES = 52428800;
 
-std::string Line(int game) { return HostileGameLines(game, 1); }
+std::string Line(int game) { return MasterGameList(game, 1); }
 
 std::string Padded(std::string text, size_t length) {
   text.resize(length, ' ');
@@ -114,41 +114,31 @@ class HostileMaster : public ::testing::Test {
     WSADATA wsa;
     WSAStartup(MAKEWORD(1, 1), &wsa);
     ASSERT_TRUE(CreateMasterTestWindow());
-    ASSERT_TRUE(StartHostileGames(HOSTILE_GAMES_MAX));
+    ASSERT_TRUE(StartMasterGames(MASTER_GAMES_MAX, 0));
   }
 
   static void TearDownTestSuite() {
-    StopHostileMaster();
-    StopHostileGames();
+    StopFakeMaster();
+    StopMasterGames();
   }
 
-  void SetUp() override {
-    ASSERT_TRUE(PumpUntil([] { return !IsUpdateRunning() && !IsPassRunning(); }, 30000));
-    PumpFor(100);  // a coordinator may outlive its pass by its last sleep
-    memset(records, 0, sizeof records);
-    serverCount = 0;
-    SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
-    SetStatusText(0, SENTINEL);
-    ClearUpdateSteps();
-    InterlockedExchange(&parsedBodyTotal, -7);
-    InterlockedExchange(&parsedTextLength, -7);
-  }
+  void SetUp() override { ASSERT_TRUE(ResetMasterTestWindow()); }
 
   void TearDown() override {
-    StopHostileMaster();
+    StopFakeMaster();
     PumpUntil([] { return !IsUpdateRunning(); }, 30000);
   }
 
-  static void Serve(const HostileMasterConfig &config) {
-    ASSERT_TRUE(StartHostileMaster(config));
-    snprintf(masterUrl, sizeof masterUrl, "%s", HostileMasterUrl().c_str());
+  static void Serve(const FakeMasterConfig &config) {
+    ASSERT_TRUE(StartFakeMaster(config));
+    snprintf(masterUrl, sizeof masterUrl, "%s", FakeMasterUrl().c_str());
   }
 
   // A cached record and one of an earlier list: what a rejected list must leave alone.
   void SeedTable() {
-    AppendServer("127.0.0.1", HostileGamePort(60));
+    AppendServer("127.0.0.1", MasterGamePort(60));
     records[0].fromMasterList = 0;
-    AppendServer("127.0.0.1", HostileGamePort(61));
+    AppendServer("127.0.0.1", MasterGamePort(61));
     memcpy(seeded, records, sizeof records);
     seededCount = serverCount;
   }
@@ -200,7 +190,7 @@ class HostileMaster : public ::testing::Test {
 // WinInet reads the rest of an announced body when the request handle is closed, so there the
 // master does send all 50 MB; real Windows drops the connection.)
 TEST_F(HostileMaster, FiftyMegabytesAreCutAtOneMebibyte) {
-  HostileMasterConfig config = HostileBody(HostileGameLines(0, HOSTILE_GAMES_MAX));
+  FakeMasterConfig config = ListConfig(MasterGameList(0, MASTER_GAMES_MAX));
   config.bodyLength = FIFTY_MEGABYTES;
   Serve(config);
   SIZE_T before = MemoryInUse();
@@ -215,7 +205,7 @@ TEST_F(HostileMaster, FiftyMegabytesAreCutAtOneMebibyte) {
   bool connectionEnded = PumpUntil(
       [&] {
         sample();
-        return HostileMasterClientGoneAt() != 0;
+        return FakeMasterClientGoneAt() != 0;
       },
       30000);
   DWORD connectionAfter = GetTickCount() - start;
@@ -223,7 +213,7 @@ TEST_F(HostileMaster, FiftyMegabytesAreCutAtOneMebibyte) {
       "[   INFO   ] 50 MB master: dialog ended after %lu ms, Update free after %lu ms, connection ended "
       "after "
       "%lu ms having sent %llu body bytes; memory %lu KiB before, %lu KiB at most\n",
-      took, freeAfter, connectionAfter, (unsigned long long)HostileMasterBodySent(),
+      took, freeAfter, connectionAfter, (unsigned long long)FakeMasterBodySent(),
       (unsigned long)(before / 1024), (unsigned long)(peak / 1024));
 
   EXPECT_EQ(MASTER_BODY_LIMIT, parsedBodyTotal);
@@ -236,7 +226,7 @@ TEST_F(HostileMaster, FiftyMegabytesAreCutAtOneMebibyte) {
   for (int i = 0; i < MAX_SERVERS; i++) {
     SCOPED_TRACE(i);
     EXPECT_STREQ("127.0.0.1", records[i].address);
-    EXPECT_EQ(HostileGamePort(i), records[i].port);
+    EXPECT_EQ(MasterGamePort(i), records[i].port);
   }
   ExpectMergedRecordsBounded();
   WaitForPass("Completed. 64 of 64 servers responded.");
@@ -246,7 +236,7 @@ TEST_F(HostileMaster, FiftyMegabytesAreCutAtOneMebibyte) {
 // 1 MiB is merged, Update is free again and a second master's list is merged and refreshed
 // while the first connection may still be open.
 TEST_F(HostileMaster, EndlessBodyDoesNotHoldUpTheNextUpdate) {
-  HostileMasterConfig config = HostileBody(HostileGameLines(0, HOSTILE_GAMES_MAX));
+  FakeMasterConfig config = ListConfig(MasterGameList(0, MASTER_GAMES_MAX));
   config.bodyLength = 1ull << 40;
   Serve(config);
   bool timedOut = false;
@@ -257,19 +247,16 @@ TEST_F(HostileMaster, EndlessBodyDoesNotHoldUpTheNextUpdate) {
   ASSERT_TRUE(PumpUntil([] { return !IsUpdateRunning(); }, 3000))
       << "the download still counts as running after its merge";
   printf("[   INFO   ] endless master: the first connection is %s when Update is free again\n",
-         HostileMasterClientGoneAt() == 0 ? "still open (Wine reads on)" : "closed");
+         FakeMasterClientGoneAt() == 0 ? "still open (Wine reads on)" : "closed");
 
-  FakeMasterConfig second = {};
-  second.mode = MASTER_SERVE_LIST;
-  second.body = HostileGameLines(0, 3);
-  ASSERT_TRUE(StartFakeMaster(second));
-  snprintf(masterUrl, sizeof masterUrl, "%s", FakeMasterUrl().c_str());
+  ASSERT_TRUE(StartFakeMaster(ListConfig(MasterGameList(0, 3)), 1));
+  snprintf(masterUrl, sizeof masterUrl, "%s", FakeMasterUrl(1).c_str());
   ClearUpdateSteps();
   RunToTheEnd();
-  StopFakeMaster();
-  EXPECT_EQ(1, FakeMasterRequests());
+  StopFakeMaster(1);
+  EXPECT_EQ(1, FakeMasterRequests(1));
   ASSERT_EQ(3, serverCount);
-  for (int i = 0; i < 3; i++) EXPECT_EQ(HostileGamePort(i), records[i].port) << i;
+  for (int i = 0; i < 3; i++) EXPECT_EQ(MasterGamePort(i), records[i].port) << i;
   WaitForPass("Completed. 3 of 3 servers responded.");
 }
 
@@ -278,12 +265,12 @@ TEST_F(HostileMaster, NulBytesEndTheText) {
   const char raw[] = "127.0.0.1:0\0junk:1\n";
   std::string head = Line(0) + "127.0.0.1:0";
   std::string body = Line(0) + std::string(raw, sizeof raw - 1) + Line(2);
-  Serve(HostileBody(body));
+  Serve(ListConfig(body));
   RunToTheEnd();
   EXPECT_EQ((LONG)body.size(), parsedBodyTotal);
   EXPECT_EQ((LONG)head.size(), parsedTextLength);
   ASSERT_EQ(2, serverCount);
-  EXPECT_EQ(HostileGamePort(0), records[0].port);
+  EXPECT_EQ(MasterGamePort(0), records[0].port);
   EXPECT_STREQ("127.0.0.1", records[1].address);
   EXPECT_EQ(0, records[1].port);  // the line as far as the NUL
   ExpectMergedRecordsBounded();
@@ -293,7 +280,7 @@ TEST_F(HostileMaster, NulBytesEndTheText) {
 TEST_F(HostileMaster, NulAsFirstByteIsAnInvalidResponse) {
   SeedTable();
   std::string body = std::string(1, '\0') + Line(0) + Line(1);
-  Serve(HostileBody(body));
+  Serve(ListConfig(body));
   EXPECT_EQ(INVALID, RunToError());
   EXPECT_EQ((LONG)body.size(), parsedBodyTotal);
   EXPECT_EQ(0, parsedTextLength);
@@ -304,7 +291,7 @@ TEST_F(HostileMaster, NulAsFirstByteIsAnInvalidResponse) {
 TEST_F(HostileMaster, ByteOrderMarkIsAnInvalidResponse) {
   SeedTable();
   std::string body = "\xEF\xBB\xBF" + Line(0) + Line(1);
-  Serve(HostileBody(body));
+  Serve(ListConfig(body));
   EXPECT_EQ(INVALID, RunToError());
   EXPECT_EQ((LONG)body.size(), parsedBodyTotal);
   EXPECT_EQ((LONG)body.size(), parsedTextLength);
@@ -318,13 +305,13 @@ TEST_F(HostileMaster, ByteOrderMarkIsAnInvalidResponse) {
 // first CR, so the list gives exactly its first server.
 TEST_F(HostileMaster, CarriageReturnsAloneMakeOneLine) {
   std::string body;
-  for (int i = 0; i < 3; i++) body += "127.0.0.1:" + std::to_string(HostileGamePort(i)) + "\r";
-  Serve(HostileBody(body));
+  for (int i = 0; i < 3; i++) body += "127.0.0.1:" + std::to_string(MasterGamePort(i)) + "\r";
+  Serve(ListConfig(body));
   RunToTheEnd();
   EXPECT_EQ((LONG)body.size(), parsedTextLength);
   ASSERT_EQ(1, serverCount);
   EXPECT_STREQ("127.0.0.1", records[0].address);
-  EXPECT_EQ(HostileGamePort(0), records[0].port);
+  EXPECT_EQ(MasterGamePort(0), records[0].port);
   WaitForPass("Completed. 1 of 1 server responded.");
 }
 
@@ -332,35 +319,35 @@ TEST_F(HostileMaster, LastLineWithoutLineFeedCounts) {
   struct Case {
     std::string body;
     int servers;
-  } cases[] = {{Line(0) + "127.0.0.1:" + std::to_string(HostileGamePort(1)), 2},
-               {"127.0.0.1:" + std::to_string(HostileGamePort(0)), 1}};
+  } cases[] = {{Line(0) + "127.0.0.1:" + std::to_string(MasterGamePort(1)), 2},
+               {"127.0.0.1:" + std::to_string(MasterGamePort(0)), 1}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.servers);
     SetUp();
-    Serve(HostileBody(c.body));
+    Serve(ListConfig(c.body));
     RunToTheEnd();
     ASSERT_EQ(c.servers, serverCount);
-    for (int i = 0; i < c.servers; i++) EXPECT_EQ(HostileGamePort(i), records[i].port) << i;
+    for (int i = 0; i < c.servers; i++) EXPECT_EQ(MasterGamePort(i), records[i].port) << i;
     char completed[64];
     snprintf(completed, sizeof completed, "Completed. %d of %d server%s responded.", c.servers, c.servers,
              c.servers == 1 ? "" : "s");
     WaitForPass(completed);
-    StopHostileMaster();
+    StopFakeMaster();
   }
 }
 
 // Lines past the 64th are never used: they name an address no record may end up with.
 TEST_F(HostileMaster, TenThousandLinesGiveTheFirst64) {
-  std::string body = HostileGameLines(0, HOSTILE_GAMES_MAX);
-  for (int i = HOSTILE_GAMES_MAX; i < 10000; i++) body += "127.9.9.9:" + std::to_string(20000 + i) + "\n";
-  Serve(HostileBody(body));
+  std::string body = MasterGameList(0, MASTER_GAMES_MAX);
+  for (int i = MASTER_GAMES_MAX; i < 10000; i++) body += "127.9.9.9:" + std::to_string(20000 + i) + "\n";
+  Serve(ListConfig(body));
   RunToTheEnd();
   EXPECT_EQ((LONG)body.size(), parsedBodyTotal);
   ASSERT_EQ(MAX_SERVERS, serverCount);
   for (int i = 0; i < MAX_SERVERS; i++) {
     SCOPED_TRACE(i);
     EXPECT_STREQ("127.0.0.1", records[i].address);
-    EXPECT_EQ(HostileGamePort(i), records[i].port);
+    EXPECT_EQ(MasterGamePort(i), records[i].port);
   }
   WaitForPass("Completed. 64 of 64 servers responded.");
 }
@@ -368,19 +355,19 @@ TEST_F(HostileMaster, TenThousandLinesGiveTheFirst64) {
 // A line is read up to 2047 characters and an address kept up to 255. The long names have a
 // first label over 63 characters, so the resolver refuses them without asking a name server.
 TEST_F(HostileMaster, LinesOf5000CharactersAreCut) {
-  const std::string port0 = std::to_string(HostileGamePort(0));
-  const std::string port1 = std::to_string(HostileGamePort(1));
+  const std::string port0 = std::to_string(MasterGamePort(0));
+  const std::string port1 = std::to_string(MasterGamePort(1));
   std::string body = Padded("127.0.0.1:" + port1, 5000) + "\n" +
                      Padded(std::string(300, 'x') + ":" + port0, 5000) + "\n" +
                      Padded(std::string(3000, 'y') + ":" + port0, 5000) + "\n";
-  Serve(HostileBody(body));
+  Serve(ListConfig(body));
   RunToTheEnd();
   EXPECT_EQ((LONG)body.size(), parsedTextLength);
   ASSERT_EQ(3, serverCount);
   EXPECT_STREQ("127.0.0.1", records[0].address);
-  EXPECT_EQ(HostileGamePort(1), records[0].port);
+  EXPECT_EQ(MasterGamePort(1), records[0].port);
   EXPECT_EQ(std::string(255, 'x'), records[1].address);
-  EXPECT_EQ(HostileGamePort(0), records[1].port);
+  EXPECT_EQ(MasterGamePort(0), records[1].port);
   EXPECT_EQ(std::string(255, 'y'), records[2].address);
   EXPECT_EQ(0, records[2].port);  // the colon lay beyond the 2047 characters kept of the line
   ExpectMergedRecordsBounded();
@@ -390,9 +377,9 @@ TEST_F(HostileMaster, LinesOf5000CharactersAreCut) {
 // The master announces ten lines, sends five and the start of the sixth, then closes: what
 // came is parsed, the cut line included.
 TEST_F(HostileMaster, ConnectionClosedMidBodyKeepsWhatCame) {
-  std::string body = HostileGameLines(0, 10);
-  std::string sent = HostileGameLines(0, 5) + "127.0.0.1:";
-  HostileMasterConfig config = HostileBody(body);
+  std::string body = MasterGameList(0, 10);
+  std::string sent = MasterGameList(0, 5) + "127.0.0.1:";
+  FakeMasterConfig config = ListConfig(body);
   config.closeAfter = sent.size();
   Serve(config);
   DWORD took = RunToTheEnd();
@@ -400,7 +387,7 @@ TEST_F(HostileMaster, ConnectionClosedMidBodyKeepsWhatCame) {
   EXPECT_EQ((LONG)sent.size(), parsedBodyTotal);
   EXPECT_EQ((LONG)sent.size(), parsedTextLength);
   ASSERT_EQ(6, serverCount);
-  for (int i = 0; i < 5; i++) EXPECT_EQ(HostileGamePort(i), records[i].port) << i;
+  for (int i = 0; i < 5; i++) EXPECT_EQ(MasterGamePort(i), records[i].port) << i;
   EXPECT_STREQ("127.0.0.1", records[5].address);
   EXPECT_EQ(0, records[5].port);
   WaitForPass("Completed. 5 of 6 servers responded.");
@@ -411,7 +398,7 @@ TEST_F(HostileMaster, ConnectionClosedMidBodyKeepsWhatCame) {
 // behind ends without touching the dialog or the table once the connection goes.
 TEST_F(HostileMaster, SilentMasterLeavesTheDialogResponsiveAndAbortable) {
   SeedTable();
-  HostileMasterConfig config = HostileBody(Line(0));
+  FakeMasterConfig config = ListConfig(Line(0));
   config.hang = true;
   Serve(config);
   ResponsivenessProbe dialogProbe = {}, mainProbe = {};
@@ -422,7 +409,7 @@ TEST_F(HostileMaster, SilentMasterLeavesTheDialogResponsiveAndAbortable) {
   // dialog as it goes would count a failure that is not one.
   RunUpdateDialog(
       [&](const DialogView &view) {
-        if (abortedAt != 0 || !HostileMasterHanging()) return;
+        if (abortedAt != 0 || !FakeMasterHanging()) return;
         if (hangSeenAt == 0) {
           hangSeenAt = GetTickCount();
           StartProbe(&dialogProbe, view.dialog);
@@ -458,9 +445,9 @@ TEST_F(HostileMaster, SilentMasterLeavesTheDialogResponsiveAndAbortable) {
   EXPECT_EQ(0, mainProbe.failures);
   EXPECT_LT(mainProbe.worstMs, 100);
   EXPECT_TRUE(IsUpdateRunning()) << "the download is still waiting for the master";
-  EXPECT_TRUE(HostileMasterHanging());
+  EXPECT_TRUE(FakeMasterHanging());
 
-  StopHostileMaster();  // the connection goes: the waiting download fails
+  StopFakeMaster();  // the connection goes: the waiting download fails
   ASSERT_TRUE(PumpUntil([] { return !IsUpdateRunning(); }, 15000));
   const std::vector<UpdateStep> &steps = UpdateSteps();
   ASSERT_GT(steps.size(), stepsAtAbort) << "the failure was expected to be reported, to nobody";

@@ -12,6 +12,7 @@
 #include "app/app_win.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
+#include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "query/reply.h"
@@ -74,35 +75,6 @@ std::string Format(const char *format, int value) {
   return text;
 }
 
-// Lines of the lab's log that contain " udp PORT <what>"; the log is reached through drive Z:.
-int LabLogCount(int server, const char *what) {
-  const char *log = getenv("VARNET_LAB_LOG");
-  if (log == NULL) return -1;
-  FILE *file = fopen(("Z:" + std::string(log)).c_str(), "r");
-  if (file == NULL) return -1;
-  const std::string tag = " udp " + std::to_string(PortOf(server)) + " " + what;
-  char line[2048];
-  int count = 0;
-  while (fgets(line, sizeof line, file) != NULL) {
-    if (strstr(line, tag.c_str()) != NULL) count++;
-  }
-  fclose(file);
-  return count;
-}
-
-// Whether one line of the lab's log holds both pieces of text.
-bool LabLogHas(const std::string &first, const std::string &second) {
-  const char *log = getenv("VARNET_LAB_LOG");
-  FILE *file = log ? fopen(("Z:" + std::string(log)).c_str(), "r") : NULL;
-  if (file == NULL) return false;
-  char line[2048];
-  bool found = false;
-  while (!found && fgets(line, sizeof line, file) != NULL)
-    found = strstr(line, first.c_str()) != NULL && strstr(line, second.c_str()) != NULL;
-  fclose(file);
-  return found;
-}
-
 // "\xff\xff\xff\xffprint\n", the serverinfo, then player lines "SCORE PING "PlayerNNNN"" for
 // players 1 to 1000, cut at exactly 4096 bytes.
 void PrepareCutCrowd(FakeServer *server) {
@@ -132,24 +104,12 @@ bool StartFake(FakeServer *server, void (*prepare)(FakeServer *)) {
   return StartFakeServer(server);
 }
 
-// Selects the row as a click does (selection mark and state), then sends the click itself.
-void ClickRow(int row) {
-  ListView_SetSelectionMark(hwndServerList, row);
-  ListView_SetItemState(hwndServerList, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-  NMITEMACTIVATE click = {};
-  click.hdr.hwndFrom = hwndServerList;
-  click.hdr.idFrom = ID_SERVER_LIST;
-  click.hdr.code = NM_CLICK;
-  click.iItem = row;
-  SendMessageA(hwndMain, WM_NOTIFY, ID_SERVER_LIST, (LPARAM)&click);
-}
-
 void ReadRows(PassView *view) {
   int rows = ServerRowCount();
   for (int row = 0; row < rows; row++) {
     view->rowRecords.push_back((int)ServerRowRecord(row));
     view->hostCells.push_back(ServerCellText(row, 0));
-    ClickRow(row);
+    ClickListRow(hwndServerList, row);
     std::vector<std::string> names;
     for (int i = 0; i < PlayerRowCount(); i++) names.push_back(ListText(hwndPlayerList, i, 0));
     view->playerNames.push_back(names);
@@ -171,8 +131,8 @@ void RunAndView(PassView *view) {
   view->players = playerTotal;
   ReadRows(view);
   for (int i = 0; i < LAB_SERVERS; i++) {
-    view->labRequests.push_back(LabLogCount(i, "request from "));
-    view->labReplies.push_back(LabLogCount(i, "reply len "));
+    view->labRequests.push_back(LabLogCount(Format(" udp %d request from ", PortOf(i))));
+    view->labReplies.push_back(LabLogCount(Format(" udp %d reply len ", PortOf(i))));
   }
 }
 
@@ -487,7 +447,7 @@ TEST_F(HostileServers, NoLineFeedsAndCarriageReturnsAloneGiveOneLine) {
 // of the server's machine is its answer.
 TEST_F(HostileServers, ReplyFromAnotherPortIsTheAnswer) {
   EXPECT_TRUE(
-      LabLogHas(Format(" udp %d reply len ", PortOf(ELSEWHERE)), Format(" from port %d ", FROM_PORT)));
+      LabLogCount(Format(" udp %d reply len ", PortOf(ELSEWHERE)), Format(" from port %d ", FROM_PORT)) > 0);
   for (int p = 0; p < PASSES; p++) {
     SCOPED_TRACE(p);
     ExpectAnswered(p, ELSEWHERE);

@@ -90,17 +90,6 @@ class LaunchDrives : public ::testing::Test {
     return StopLaunchBoxWatcher();
   }
 
-  std::vector<LaunchBox> DoubleClick(int row, const std::vector<int> &answers) {
-    StartLaunchBoxWatcher(answers);
-    DoubleClickLaunchRow(row);
-    return StopLaunchBoxWatcher();
-  }
-
-  std::vector<std::string> StatusTexts() {
-    std::vector<std::string> texts;
-    for (const LaunchStatusEntry &entry : launchStatusLog) texts.push_back(entry.text);
-    return texts;
-  }
 
   std::string CurrentDir() {
     char dir[MAX_PATH] = "";
@@ -122,7 +111,7 @@ TEST_F(LaunchDrives, FindsTheNameInAnyCaseAndYesSetsTheGameDirectory) {
   EXPECT_EQ(Trying("quake2.exe", 'D'), boxes[0].status);
   EXPECT_STREQ("D:\\Games\\Quake2\\", gameDir);
   // C: was walked first, then D:, each announced in part 0; nothing after the accepted drive.
-  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D')}), StatusTexts());
+  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D')}), LaunchStatusTexts());
   for (const LaunchStatusEntry &entry : launchStatusLog) EXPECT_EQ(0u, entry.wParam);
   EXPECT_EQ('D', CurrentDir()[0]);
 }
@@ -197,7 +186,7 @@ TEST_F(LaunchDrives, NoToEveryQuestionLeavesNoGameDirectoryAndTheBrowserOpen) {
   for (int round = 0; round < 2; round++) {  // the next double-click searches all over again
     SCOPED_TRACE(round);
     launchStatusLog.clear();
-    std::vector<LaunchBox> boxes = DoubleClick(row, {});
+    std::vector<LaunchBox> boxes = DoubleClickAnswering(row, {});
 
     ASSERT_EQ(3u, boxes.size());
     EXPECT_EQ("Quake II Location", boxes[0].caption);
@@ -230,7 +219,7 @@ TEST_F(LaunchDrives, NoToEveryQuestionLeavesNoGameDirectoryAndTheBrowserOpen) {
 TEST_F(LaunchDrives, WaitCursorCoversTheSearchAndIsBackForTheReport) {
   SetCursor(LoadCursor(NULL, IDC_CROSS));
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row, {});  // nothing to find: no question changes the cursor
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row, {});  // nothing to find: no question changes the cursor
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Can't find Quake II", boxes[0].caption);
   ASSERT_EQ(3u, launchStatusLog.size());
@@ -245,7 +234,7 @@ TEST_F(LaunchDrives, NameWithABackslashNeverMatches) {
   CopyText(gameExe, sizeof gameExe, "Games\\Quake2\\quake2.exe");
   EXPECT_TRUE(Search({IDYES}).empty());
   EXPECT_EQ('\0', gameDir[0]);
-  EXPECT_EQ((std::vector<std::string>{Trying(gameExe, 'C'), Trying(gameExe, 'D')}), StatusTexts());
+  EXPECT_EQ((std::vector<std::string>{Trying(gameExe, 'C'), Trying(gameExe, 'D')}), LaunchStatusTexts());
 }
 
 TEST_F(LaunchDrives, LinkLoopEnds) {
@@ -279,11 +268,11 @@ TEST_F(LaunchDrives, LinkLoopEnds) {
 TEST_F(LaunchDrives, FoundGameStartsAndIsSavedSoTheNextRunDoesNotSearch) {
   PutGame("D:\\Games\\Quake2\\");
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row, {IDYES});
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row, {IDYES});
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(Question("quake2.exe", "D:\\Games\\Quake2\\"), boxes[0].text);
   EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D'), "Starting Quake II..."}),
-            StatusTexts());
+            LaunchStatusTexts());
   EXPECT_FALSE(launchStatusLog.back().waitCursor);
   int code = -1;
   EXPECT_TRUE(TakeLaunchQuit(&code));
@@ -299,8 +288,8 @@ TEST_F(LaunchDrives, FoundGameStartsAndIsSavedSoTheNextRunDoesNotSearch) {
   LoadSettings();
   EXPECT_STREQ("D:\\Games\\Quake2\\", gameDir);
   launchStatusLog.clear();
-  EXPECT_TRUE(DoubleClick(row, {}).empty());
-  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, StatusTexts());
+  EXPECT_TRUE(DoubleClickAnswering(row, {}).empty());
+  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, LaunchStatusTexts());
   EXPECT_TRUE(TakeLaunchQuit(&code));
   EXPECT_TRUE(WaitForLaunchGameStarts("D:\\Games\\Quake2\\", 2, 20000));
 }
@@ -324,9 +313,7 @@ void ExpectStartsFor(const std::string &dir, const std::string &workDir, const s
   for (const Case &c : cases) {
     SCOPED_TRACE(c.method);
     startupMethod = c.method;
-    StartLaunchBoxWatcher({});
-    DoubleClickLaunchRow(row);
-    EXPECT_TRUE(StopLaunchBoxWatcher().empty());
+    EXPECT_TRUE(DoubleClickAnswering(row).empty());
     int code;
     EXPECT_TRUE(TakeLaunchQuit(&code));
     ASSERT_TRUE(WaitForLaunchGameStarts(dir, ++count, 20000));

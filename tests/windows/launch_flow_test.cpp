@@ -42,18 +42,6 @@ class LaunchFlow : public ::testing::Test {
     RemoveLaunchTree(dir);
   }
 
-  // The double-click, with every message box answered; gives back the boxes.
-  std::vector<LaunchBox> DoubleClick(int row) {
-    StartLaunchBoxWatcher({});
-    DoubleClickLaunchRow(row);
-    return StopLaunchBoxWatcher();
-  }
-
-  std::vector<std::string> StatusTexts() {
-    std::vector<std::string> texts;
-    for (const LaunchStatusEntry &entry : launchStatusLog) texts.push_back(entry.text);
-    return texts;
-  }
 
   // What the registry would give the next run: the game directory it would start with.
   std::string SavedGameDir() {
@@ -75,10 +63,10 @@ class LaunchFlow : public ::testing::Test {
 TEST_F(LaunchFlow, StartsTheGameThenSavesAndQuits) {
   ASSERT_TRUE(InstallLaunchStandIn(dir, "quake2.exe"));
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   EXPECT_TRUE(boxes.empty());
-  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, StatusTexts());
+  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, LaunchStatusTexts());
   EXPECT_EQ(0u, launchStatusLog[0].wParam);  // part 0, drawing type 0
   EXPECT_EQ(LoadCursor(NULL, IDC_CROSS), launchStatusLog[0].cursor);  // restored before this text
   EXPECT_EQ(LoadCursor(NULL, IDC_CROSS), GetCursor());
@@ -102,7 +90,7 @@ TEST_F(LaunchFlow, HostNameServerWithTheQuotedPathForm) {
   AddLaunchServerRow("10.0.0.1", 27910);
   int row = AddLaunchServerRow("q2.example.net", 27911);
   startupMethod = 2;
-  EXPECT_TRUE(DoubleClick(row).empty());
+  EXPECT_TRUE(DoubleClickAnswering(row).empty());
   int code = -1;
   EXPECT_TRUE(TakeLaunchQuit(&code));
 
@@ -117,7 +105,7 @@ TEST_F(LaunchFlow, HostNameServerWithTheQuotedPathForm) {
 
 TEST_F(LaunchFlow, MissingExecutableIsReportedAndTheBrowserStays) {
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
@@ -127,7 +115,7 @@ TEST_F(LaunchFlow, MissingExecutableIsReportedAndTheBrowserStays) {
   EXPECT_TRUE(boxes[0].warningIcon);
   EXPECT_EQ("Couldn't find Quake II executable! Check your config.", boxes[0].status);
   EXPECT_EQ((std::vector<std::string>{"Starting Quake II...", "Couldn't find Quake II executable! Check your config."}),
-            StatusTexts());
+            LaunchStatusTexts());
   int code;
   EXPECT_FALSE(TakeLaunchQuit(&code));
   EXPECT_TRUE(IsWindow(hwndMain));
@@ -138,8 +126,8 @@ TEST_F(LaunchFlow, MissingExecutableIsReportedAndTheBrowserStays) {
   // The next double-click tests the same place again, without a search, and finds it now.
   ASSERT_TRUE(InstallLaunchStandIn(dir, "quake2.exe"));
   launchStatusLog.clear();
-  EXPECT_TRUE(DoubleClick(row).empty());
-  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, StatusTexts());
+  EXPECT_TRUE(DoubleClickAnswering(row).empty());
+  EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, LaunchStatusTexts());
   EXPECT_TRUE(TakeLaunchQuit(&code));
   EXPECT_TRUE(WaitForLaunchGameStarts(dir, 1, 20000));
 }
@@ -174,7 +162,7 @@ TEST_F(LaunchFlow, FileThatIsNoProgramIsReportedAndTheBrowserStays) {
   ASSERT_NE("<it started>", reason);
   ASSERT_FALSE(reason.empty());
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
@@ -185,7 +173,7 @@ TEST_F(LaunchFlow, FileThatIsNoProgramIsReportedAndTheBrowserStays) {
   EXPECT_TRUE(boxes[0].warningIcon);
   EXPECT_EQ("Couldn't start Quake II! Check your config.", boxes[0].status);
   EXPECT_EQ((std::vector<std::string>{"Starting Quake II...", "Couldn't start Quake II! Check your config."}),
-            StatusTexts());
+            LaunchStatusTexts());
 
   // The browser stays open and has saved nothing.
   int code;
@@ -200,7 +188,7 @@ TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
   ASSERT_TRUE(InstallLaunchStandIn(dir, "quake2.exe"));
   std::string host(124, 'h');  // with ":910" the connect address needs 128 characters and a terminator
   int row = AddLaunchServerRow(host.c_str(), 910);
-  std::vector<LaunchBox> boxes = DoubleClick(row);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
@@ -213,7 +201,7 @@ TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
 
   // One character less fits: the same server then starts the game.
   records[0].address[123] = 0;
-  EXPECT_TRUE(DoubleClick(row).empty());
+  EXPECT_TRUE(DoubleClickAnswering(row).empty());
   EXPECT_TRUE(TakeLaunchQuit(&code));
   ASSERT_TRUE(WaitForLaunchGameStarts(dir, 1, 20000));
   EXPECT_EQ("+set game \"varnet\" +connect \"" + std::string(123, 'h') + ":910\" +exec autoexec.cfg",
@@ -225,7 +213,7 @@ TEST_F(LaunchFlow, DoubleClickOffTheRowsStartsNothing) {
   AddLaunchServerRow("10.0.0.5", 910);
   for (int row : {-1, 1, 7}) {
     SCOPED_TRACE(row);
-    EXPECT_TRUE(DoubleClick(row).empty());
+    EXPECT_TRUE(DoubleClickAnswering(row).empty());
     EXPECT_TRUE(launchStatusLog.empty());
     EXPECT_EQ(LoadCursor(NULL, IDC_CROSS), GetCursor());
     int code;

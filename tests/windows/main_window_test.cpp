@@ -12,6 +12,8 @@
 #include "app/app_win.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
+#include "first_start.h"
+#include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "ui/ui.h"
@@ -19,29 +21,17 @@
 
 namespace {
 
-const char *const HINT = "No servers to query! Try clicking the Update button.";
+const char *const HINT = FIRST_START_HINT;
 
 // The lab config beside this file serves these: Alpha ~20 ms, Bravo ~200 ms, charlie ~350 ms,
 // and a silent server that never answers.
 const int ALPHA = 28101, BRAVO = 28102, CHARLIE = 28103, SILENT = 28104;
 
+// Every test gets a main window of its own, fresh from its first start (no cache file, so the
+// table is empty and the status bar shows the hint); a test that needs rows runs its own pass.
 class MainWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    strcat(dir, "varnet-main-window");
-    CreateDirectoryA(dir, NULL);
-    SetCurrentDirectoryA(dir);
-    DeleteFileA("kestrel.cache");
-    appInstance = GetModuleHandleA(NULL);
-    ResolveCachePath();
-    RegisterMainClass();
-    InitCommonControls();
-    ASSERT_NE(nullptr, CreateMainWindow());
-    PostMessageA(hwndMain, WM_APP_INIT, 0, 0);
-    ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
-  }
+  void SetUp() override { ASSERT_TRUE(OpenFirstStartWindow("varnet-main-window")); }
 
   // The completing thread writes the text first and gives the pass back after its last write.
   static bool PassCompleted() {
@@ -59,31 +49,20 @@ class MainWindow : public ::testing::Test {
     return texts;
   }
 
-  static void ClickColumn(int column) {
-    NMLISTVIEW click = {};
-    click.hdr.hwndFrom = hwndServerList;
-    click.hdr.idFrom = ID_SERVER_LIST;
-    click.hdr.code = LVN_COLUMNCLICK;
-    click.iItem = -1;
-    click.iSubItem = column;
-    SendMessageA(hwndMain, WM_NOTIFY, ID_SERVER_LIST, (LPARAM)&click);
-  }
-
-  static void ClickRow(int row) {
-    NMITEMACTIVATE click = {};
-    click.hdr.hwndFrom = hwndServerList;
-    click.hdr.idFrom = ID_SERVER_LIST;
-    click.hdr.code = NM_CLICK;
-    click.iItem = row;
-    SendMessageA(hwndMain, WM_NOTIFY, ID_SERVER_LIST, (LPARAM)&click);
-  }
-
-  static void SeedLabServers() {
+  static void SeedLabServers(bool withSilent) {
     serverCount = 0;
     AppendServer("127.0.0.1", ALPHA);
-    AppendServer("127.0.0.1", SILENT);
+    if (withSilent) AppendServer("127.0.0.1", SILENT);
     AppendServer("127.0.0.1", CHARLIE);
     AppendServer("127.0.0.1", BRAVO);
+  }
+
+  // The three answering servers after a pass, sorted by ping: Alpha, Bravo Base, charlie. The
+  // silent one is left out, as it would hold the pass for its three attempts.
+  static void ShowAnsweringRows() {
+    SeedLabServers(false);
+    RunPass();
+    ASSERT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
   }
 };
 
@@ -181,17 +160,59 @@ TEST_F(MainWindow, ColumnsStatusPartsAndStartTexts) {
   EXPECT_STREQ("quake2.exe", gameExe);
 }
 
-TEST_F(MainWindow, CommandsOutsideTheFourGoToTheDefaultProcedure) {
-  // DefWindowProc answers 0 to WM_COMMAND; the test is that nothing happens and nothing breaks.
-  for (int id : {143, 150, 160, 139, 162, 9999}) {
-    EXPECT_EQ(0, SendMessageA(hwndMain, WM_COMMAND, id, 0)) << id;
+// What a command did: started a refresh (the status text changed), asked to quit, or opened a
+// dialog (its creation is refused by a hook, so no modal loop holds the test).
+struct CommandEffects {
+  bool refreshed, quit, dialog;
+};
+
+int dialogsRefused;
+
+LRESULT CALLBACK RefuseDialogs(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && ((CBT_CREATEWNDA *)lParam)->lpcs->hwndParent == hwndMain) {
+    char name[64] = "";
+    GetClassNameA((HWND)wParam, name, sizeof name);
+    if (strcmp(name, "#32770") == 0) {
+      dialogsRefused++;
+      return 1;
+    }
   }
-  EXPECT_EQ(HINT, StatusText(hwndStatusBar, 0));
+  return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+CommandEffects SendCommand(int id) {
+  const char *const SENTINEL = "status before the command";
+  SetStatusText(0, SENTINEL);
+  dialogsRefused = 0;
+  HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseDialogs, NULL, GetCurrentThreadId());
+  EXPECT_EQ(0, SendMessageA(hwndMain, WM_COMMAND, id, 0)) << id;
+  UnhookWindowsHookEx(hook);
+  MSG quit;
+  CommandEffects effects;
+  effects.quit = PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;  // before a pump takes it
+  PumpUntil([] { return !IsPassRunning(); }, 20000);
+  effects.refreshed = StatusText(hwndStatusBar, 0) != SENTINEL;
+  effects.dialog = dialogsRefused > 0;
+  return effects;
+}
+
+TEST_F(MainWindow, CommandsOutsideTheFourGoToTheDefaultProcedure) {
+  for (int id : {143, 150, 160, 139, 162, 9999}) {
+    CommandEffects effects = SendCommand(id);
+    EXPECT_FALSE(effects.refreshed) << id;
+    EXPECT_FALSE(effects.quit) << id;
+    EXPECT_FALSE(effects.dialog) << id;
+  }
   EXPECT_TRUE(IsWindow(hwndMain));
+  // The four themselves, so the checks above are known to see each kind of effect.
+  EXPECT_TRUE(SendCommand(ID_REFRESH).refreshed);
+  EXPECT_TRUE(SendCommand(ID_UPDATE).dialog);
+  EXPECT_TRUE(SendCommand(ID_CONFIG).dialog);
+  EXPECT_TRUE(SendCommand(ID_EXIT).quit);
 }
 
 TEST_F(MainWindow, RowsAfterAPassShowTextsAndPingImages) {
-  SeedLabServers();
+  SeedLabServers(true);
   RunPass();
   EXPECT_EQ("Completed. 3 of 4 servers responded.", StatusText(hwndStatusBar, 0));
   EXPECT_EQ("3 Players", StatusText(hwndStatusBar, 1));
@@ -217,47 +238,40 @@ TEST_F(MainWindow, RowsAfterAPassShowTextsAndPingImages) {
 }
 
 TEST_F(MainWindow, HeaderClicksToggleBetweenNaturalAndReversedOrder) {
-  ClickColumn(4);  // the pass left the list sorted by ping: reversed first
+  ShowAnsweringRows();
+  ClickListColumn(hwndServerList, 4);  // the pass left the list sorted by ping: reversed first
   EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
-  ClickColumn(3);
+  ClickListColumn(hwndServerList, 3);
   EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
-  ClickColumn(3);
+  ClickListColumn(hwndServerList, 3);
   EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
-  ClickColumn(3);
+  ClickListColumn(hwndServerList, 3);
   EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
-  ClickColumn(0);  // byte-wise: capitals first
+  ClickListColumn(hwndServerList, 0);  // byte-wise: capitals first
   EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
-  ClickColumn(0);
+  ClickListColumn(hwndServerList, 0);
   EXPECT_EQ((std::vector<std::string>{"charlie", "Bravo Base", "Alpha"}), Column(hwndServerList, 0));
   EXPECT_EQ(-1, serverSortColumn);
 }
 
 TEST_F(MainWindow, ClickingARowShowsItsPlayersAndClickingBelowEmptiesThem) {
-  ClickColumn(4);  // ascending ping: Alpha, Bravo Base, charlie
-  ASSERT_EQ("Alpha", ListText(hwndServerList, 0, 0));
-  ListView_SetSelectionMark(hwndServerList, 0);
-  ClickRow(0);
+  ShowAnsweringRows();
+  ClickListRow(hwndServerList, 0);
   ASSERT_EQ(2, ListCount(hwndPlayerList));
   EXPECT_EQ((std::vector<std::string>{"Bob", "Ann"}), Column(hwndPlayerList, 0));  // reply order
   EXPECT_EQ((std::vector<std::string>{"12", "3"}), Column(hwndPlayerList, 1));
   EXPECT_EQ((std::vector<std::string>{"48", "20"}), Column(hwndPlayerList, 2));
   EXPECT_EQ(0, ListImage(hwndPlayerList, 0, 0));
 
-  NMLISTVIEW click = {};
-  click.hdr.hwndFrom = hwndPlayerList;
-  click.hdr.idFrom = ID_PLAYER_LIST;
-  click.hdr.code = LVN_COLUMNCLICK;
-  click.iSubItem = 2;
-  SendMessageA(hwndMain, WM_NOTIFY, ID_PLAYER_LIST, (LPARAM)&click);  // ping ascending
+  ClickListColumn(hwndPlayerList, 2);  // ping ascending
   EXPECT_EQ((std::vector<std::string>{"Ann", "Bob"}), Column(hwndPlayerList, 0));
-  ClickRow(0);  // a refill keeps reply order and the sort state
+  ClickListRow(hwndServerList, 0);  // a refill keeps reply order and the sort state
   EXPECT_EQ((std::vector<std::string>{"Bob", "Ann"}), Column(hwndPlayerList, 0));
   EXPECT_EQ(2, playerSortColumn);
 
-  ClickRow(-1);
+  ClickListRow(hwndServerList, -1);
   EXPECT_EQ(0, ListCount(hwndPlayerList));
-  ListView_SetSelectionMark(hwndServerList, 2);
-  ClickRow(2);  // charlie has nobody on
+  ClickListRow(hwndServerList, 2);  // charlie has nobody on
   EXPECT_EQ(0, ListCount(hwndPlayerList));
 }
 
@@ -284,9 +298,9 @@ void PressKey(WORD key) {
 }
 
 TEST_F(MainWindow, RealClicksAndArrowKeys) {
+  ShowAnsweringRows();
   SetForegroundWindow(hwndMain);
   PumpFor(300);
-  ASSERT_EQ("Alpha", ListText(hwndServerList, 0, 0));
   RECT row;
   ListView_GetItemRect(hwndServerList, 1, &row, LVIR_BOUNDS);
   ClickAt(hwndServerList, POINT{40, (row.top + row.bottom) / 2});
@@ -308,12 +322,18 @@ TEST_F(MainWindow, RealClicksAndArrowKeys) {
   EXPECT_EQ(0, ListCount(hwndPlayerList));
 }
 
+// A second pass would end in the same table, so the lab's count of Alpha's requests tells.
 TEST_F(MainWindow, RefreshDuringAPassChangesNothing) {
+  SeedLabServers(true);
+  const std::string alphaRequest = " udp " + std::to_string(ALPHA) + " request from ";
+  int requestsBefore = LabLogCount(alphaRequest);
+  ASSERT_GE(requestsBefore, 0) << "no lab log";
   SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);
   PumpFor(400);
   SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);  // ignored while the pass runs
   ASSERT_TRUE(PumpUntil(PassCompleted, 20000));
   PumpFor(500);
+  EXPECT_EQ(requestsBefore + 1, LabLogCount(alphaRequest));
   EXPECT_EQ(3, ListCount(hwndServerList));
   EXPECT_EQ("Completed. 3 of 4 servers responded.", StatusText(hwndStatusBar, 0));
   EXPECT_EQ(3, respondedCount);

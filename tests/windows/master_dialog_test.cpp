@@ -23,7 +23,7 @@
 
 namespace {
 
-const char *const SENTINEL = "status before the update";
+const char *const SENTINEL = MASTER_TEST_SENTINEL;
 const char *const INITIAL_STATUS = "Attempting to initialize Winsock 1.1...";
 const DWORD DIALOG_LIMIT_MS = 20000;
 
@@ -38,13 +38,6 @@ void Dismiss(HWND dialog, Dismissal way) {
     case BY_ENTER: PressDialogKey(dialog, VK_RETURN); break;
     case BY_CLOSE_BOX: ClickCloseBox(dialog); break;
   }
-}
-
-FakeMasterConfig ListConfig(const std::string &body) {
-  FakeMasterConfig config = {};
-  config.mode = MASTER_SERVE_LIST;
-  config.body = body;
-  return config;
 }
 
 void Serve(const FakeMasterConfig &config) {
@@ -132,17 +125,7 @@ class UpdateDialog : public ::testing::Test {
     StopMasterGames();
   }
 
-  void SetUp() override {
-    ASSERT_TRUE(PumpUntil([] { return !IsUpdateRunning() && !IsPassRunning(); }, 30000));
-    PumpFor(100);  // a coordinator may outlive its pass by its last sleep
-    memset(records, 0, sizeof records);
-    serverCount = 0;
-    SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
-    SetStatusText(0, SENTINEL);
-    ClearUpdateSteps();
-    InterlockedExchange(&parsedBodyTotal, -7);
-    InterlockedExchange(&parsedTextLength, -7);
-  }
+  void SetUp() override { ASSERT_TRUE(ResetMasterTestWindow()); }
 
   void TearDown() override {
     ReleaseFakeMaster();

@@ -14,13 +14,14 @@
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
 #include "master/master_win.h"
+#include "first_start.h"
+#include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "window_read.h"
 
 namespace {
 
-const char *const HINT = "No servers to query! Try clicking the Update button.";
 const char *const COMPLETED = "Completed. 3 of 3 servers responded.";
 const DWORD DIALOG_LIMIT_MS = 20000;
 
@@ -32,26 +33,6 @@ void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD) {
   if (hwndUpdateDialog != NULL && GetTickCount() > dialogDeadline) PostMessageA(hwndUpdateDialog, WM_CLOSE, 0, 0);
 }
 
-// The lab's log is a Linux path; Wine opens it under its DOS name.
-std::string ReadLabLog(void) {
-  const char *path = getenv("VARNET_LAB_LOG");
-  if (path == NULL) return std::string();
-  typedef WCHAR *(CDECL * DosName)(const char *);
-  DosName toDos = (DosName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
-  if (toDos == NULL) return std::string();
-  WCHAR *dosPath = toDos(path);
-  if (dosPath == NULL) return std::string();
-  FILE *file = _wfopen(dosPath, L"rb");
-  HeapFree(GetProcessHeap(), 0, dosPath);
-  if (file == NULL) return std::string();
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  fclose(file);
-  return text;
-}
-
 int CountOf(const std::string &text, const std::string &part) {
   int count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
@@ -60,20 +41,9 @@ int CountOf(const std::string &text, const std::string &part) {
 
 class MasterLab : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    strncat(dir, "varnet-master-lab", sizeof dir - strlen(dir) - 1);
-    CreateDirectoryA(dir, NULL);
-    SetCurrentDirectoryA(dir);
-    DeleteFileA(CACHE_FILE_NAME);
-    appInstance = GetModuleHandleA(NULL);
-    ResolveCachePath();
-    RegisterMainClass();
-    InitCommonControls();
-    ASSERT_NE(nullptr, CreateMainWindow());
-    PostMessageA(hwndMain, WM_APP_INIT, 0, 0);
-    ASSERT_TRUE(PumpUntil([] { return hwndStatusBar && StatusText(hwndStatusBar, 0) == HINT; }, 10000));
+  // Every test starts from a first start of its own.
+  void SetUp() override {
+    ASSERT_TRUE(OpenFirstStartWindow("varnet-master-lab"));
     snprintf(masterUrl, sizeof masterUrl, "http://127.0.0.1:28200/servers.txt");
   }
 

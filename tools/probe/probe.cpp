@@ -23,7 +23,7 @@ static const Command commands[] = {
     {"rect", CmdRect, "rect                              the main window on screen: \"X Y WIDTH HEIGHT\""},
     {"text", CmdText, "text ID                           text of the main window's control"},
     {"enabled", CmdEnabled, "enabled ID                        1 or 0"},
-    {"press", CmdPress, "press ID                          click the main window's button (posted)"},
+    {"press", CmdPress, "press ID [TIMEOUT_MS]             click the main window's button (posted)"},
     {"close", CmdClose, "close [dialog]                    WM_CLOSE to the main window or the open dialog"},
     {"wait-gone", CmdWaitGone, "wait-gone [TIMEOUT_MS]            until the main window no longer exists"},
     {"focus", CmdFocus, "focus                             the control with the keyboard focus: \"ID<TAB>CLASS\" or \"none\""},

@@ -110,33 +110,27 @@ static void PrintCenter(const RECT &rect) {
   printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-// item-point LIST ROW: the screen point in the middle of the row's first cell.
-int CmdItemPoint(int argc, char **argv) {
+typedef bool (*RectReader)(HWND list, RemoteBuffer *remote, int index, RECT *rect);
+
+// LIST INDEX: the screen point in the middle of the rectangle the reader gives for that index.
+static int PrintListPoint(int argc, char **argv, RectReader read) {
   if (argc < 2) return PROBE_USAGE;
   HWND browser = Browser();
   HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
   RemoteBuffer remote;
   if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   RECT rect;
-  bool ok = ReadListRect(list, &remote, ParseInt(argv[1], -1), &rect);
+  bool ok = read(list, &remote, ParseInt(argv[1], -1), &rect);
   CloseRemote(&remote);
   if (ok) PrintCenter(rect);
   return ok ? PROBE_OK : PROBE_FAILED;
 }
 
+// item-point LIST ROW: the screen point in the middle of the row's first cell.
+int CmdItemPoint(int argc, char **argv) { return PrintListPoint(argc, argv, ReadListRect); }
+
 // header-point LIST COLUMN: the screen point in the middle of that column's header.
-int CmdHeaderPoint(int argc, char **argv) {
-  if (argc < 2) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
-  RemoteBuffer remote;
-  if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
-  RECT rect;
-  bool ok = ReadHeaderRect(list, &remote, ParseInt(argv[1], -1), &rect);
-  CloseRemote(&remote);
-  if (ok) PrintCenter(rect);
-  return ok ? PROBE_OK : PROBE_FAILED;
-}
+int CmdHeaderPoint(int argc, char **argv) { return PrintListPoint(argc, argv, ReadHeaderRect); }
 
 // window-point: a harmless spot to click on (the middle of the status bar) to give the window focus.
 int CmdWindowPoint(int, char **) {
@@ -202,20 +196,28 @@ int CmdEnabled(int argc, char **argv) {
 }
 
 // Posted, not sent: Update and Config open modal dialogs, which would hold a sent message.
+// A failure says which step failed, so a script's log tells a missing window from a lost post.
 static bool PostButton(HWND parent, int id) {
   HWND button = ChildById(parent, id);
   if (button == NULL) {
-    fprintf(stderr, "probe: no control %d\n", id);
+    fprintf(stderr, "probe: no control %d in window %p (error %lu)\n", id, (void *)parent, GetLastError());
     return false;
   }
-  return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button) != 0;
+  if (PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button)) return true;
+  fprintf(stderr, "probe: posting the click of control %d to window %p failed (error %lu)\n", id, (void *)parent,
+          GetLastError());
+  return false;
 }
 
-// press ID: a click of the main window's button with that id, as its parent sees it.
+// press ID [TIMEOUT_MS]: a click of the main window's button with that id, as its parent sees it.
 int CmdPress(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
-  HWND browser = Browser();
-  return browser != NULL && PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
+  HWND browser = argc > 1 ? WaitForBrowser((DWORD)ParseInt(argv[1], DEFAULT_WAIT_MS)) : Browser();
+  if (browser == NULL) {
+    if (argc > 1) fprintf(stderr, "probe: no browser window within %s ms\n", argv[1]);
+    return PROBE_FAILED;
+  }
+  return PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
 }
 
 // close [dialog]: WM_CLOSE to the main window (the close box), or to the open dialog.
@@ -224,7 +226,13 @@ int CmdClose(int argc, char **argv) {
   if (browser == NULL) return PROBE_FAILED;
   HWND target = browser;
   if (argc > 0 && strcmp(argv[0], "dialog") == 0) target = FindBrowserDialog(WindowProcess(browser));
-  return target != NULL && PostMessageA(target, WM_CLOSE, 0, 0) ? PROBE_OK : PROBE_FAILED;
+  if (target == NULL) {
+    fprintf(stderr, "probe: no dialog open\n");
+    return PROBE_FAILED;
+  }
+  if (PostMessageA(target, WM_CLOSE, 0, 0)) return PROBE_OK;
+  fprintf(stderr, "probe: posting WM_CLOSE to window %p failed (error %lu)\n", (void *)target, GetLastError());
+  return PROBE_FAILED;
 }
 
 // wait-gone [TIMEOUT_MS]: until no browser window is left.

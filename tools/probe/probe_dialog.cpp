@@ -9,7 +9,11 @@ enum { DEFAULT_WAIT_MS = 10000, CLASS_NAME_SIZE = 64 };
 // The open dialog of the browser's process (a message box is one too), or NULL.
 static HWND OpenDialog(void) {
   HWND browser = FindBrowser();
-  HWND dialog = browser != NULL ? FindBrowserDialog(WindowProcess(browser)) : NULL;
+  if (browser == NULL) {
+    fprintf(stderr, "probe: no browser window\n");
+    return NULL;
+  }
+  HWND dialog = FindBrowserDialog(WindowProcess(browser));
   if (dialog == NULL) fprintf(stderr, "probe: no dialog open\n");
   return dialog;
 }
@@ -84,7 +88,9 @@ int CmdDialogPress(int argc, char **argv) {
   int id = 0;
   HWND item = DialogItem(argc, argv, &id);
   if (item == NULL) return PROBE_FAILED;
-  return PostMessageA(GetParent(item), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)item) ? PROBE_OK : PROBE_FAILED;
+  if (PostMessageA(GetParent(item), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)item)) return PROBE_OK;
+  fprintf(stderr, "probe: posting the click of dialog control %d failed (error %lu)\n", id, GetLastError());
+  return PROBE_FAILED;
 }
 
 // dialog-check ID [STATE]: sets the check box's state when given, then prints it.

@@ -13,16 +13,10 @@ build=$(dirname "$bin")
 export WINEPREFIX=$build/launch-drives-prefix
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# A copy of the build's template prefix, made once; its drives are changed below.
 make_prefix() {
-  [ -f "$WINEPREFIX/.varnet-ready" ] && return 0
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 </dev/null
-  wineserver -w
-  # Without a window manager Wine stalls after each message box unless windows are unmanaged.
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
-  wineserver -w
-  touch "$WINEPREFIX/.varnet-ready"
+  source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/lib/wine.sh"
+  setup_wine_prefix
 }
 
 # Only c: stays; d: is a fresh tree holding a link loop: D:\Loop\Back is D:\Loop again.

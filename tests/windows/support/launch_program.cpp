@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launch_support.h"
 #include "pump.h"
 #include "table/table.h"
 
@@ -84,18 +85,8 @@ bool WriteLaunchCache(const std::string &path, const char *address, uint16_t por
   return fclose(file) == 0 && written;
 }
 
-static std::string BrowserPath(void) {
-  char path[MAX_PATH] = "";
-  DWORD length = GetEnvironmentVariableA("VARNET_BROWSER", path, sizeof path);
-  if (length > 0 && length < sizeof path) return path;
-  length = GetModuleFileNameA(NULL, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return "";
-  std::string own = path;
-  return own.substr(0, own.rfind('\\') + 1) + "VarnetBrowser.exe";
-}
-
 bool StartLaunchBrowser(const std::string &runDir, PROCESS_INFORMATION *process) {
-  std::string path = BrowserPath();
+  std::string path = BuiltProgramPath("VARNET_BROWSER", "VarnetBrowser.exe");
   std::string line = "\"" + path + "\"";
   char commandLine[MAX_PATH + 3];
   snprintf(commandLine, sizeof commandLine, "%s", line.c_str());

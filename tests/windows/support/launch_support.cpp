@@ -219,20 +219,19 @@ std::vector<LaunchBox> StopLaunchBoxWatcher(void) {
 
 // ---- Stand-in game ---------------------------------------------------------------------------
 
-// The wrapper of a private prefix names its copy; otherwise the build puts quake2.exe beside us.
-static std::string StandInPath(void) {
+std::string BuiltProgramPath(const char *variable, const char *name) {
   char path[MAX_PATH] = "";
-  DWORD length = GetEnvironmentVariableA("VARNET_STANDIN", path, sizeof path);
+  DWORD length = GetEnvironmentVariableA(variable, path, sizeof path);
   if (length > 0 && length < sizeof path) return path;
   length = GetModuleFileNameA(NULL, path, sizeof path);
   if (length == 0 || length >= sizeof path) return "";
   std::string own = path;
-  return own.substr(0, own.rfind('\\') + 1) + "quake2.exe";
+  return own.substr(0, own.rfind('\\') + 1) + name;
 }
 
 bool InstallLaunchStandIn(const std::string &dir, const char *name) {
   std::string target = dir + name;
-  return CopyFileA(StandInPath().c_str(), target.c_str(), FALSE) != 0;
+  return CopyFileA(BuiltProgramPath("VARNET_STANDIN", "quake2.exe").c_str(), target.c_str(), FALSE) != 0;
 }
 
 static std::string ReadWholeFile(const std::string &path) {
@@ -397,4 +396,16 @@ void RestoreLaunchRegistry(void) {
   RegDeleteTreeA(HKEY_CURRENT_USER, registryRoot);
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VarnetLaunchTest");  // only goes when no other run is in it
   registryRoot[0] = 0;
+}
+
+std::vector<LaunchBox> DoubleClickAnswering(int row, const std::vector<int> &answers) {
+  StartLaunchBoxWatcher(answers);
+  DoubleClickLaunchRow(row);
+  return StopLaunchBoxWatcher();
+}
+
+std::vector<std::string> LaunchStatusTexts(void) {
+  std::vector<std::string> texts;
+  for (const LaunchStatusEntry &entry : launchStatusLog) texts.push_back(entry.text);
+  return texts;
 }

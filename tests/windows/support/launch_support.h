@@ -44,6 +44,10 @@ struct LaunchBox {
 void StartLaunchBoxWatcher(const std::vector<int> &answers);
 // Stops the watcher and gives back every box it saw, in order.
 std::vector<LaunchBox> StopLaunchBoxWatcher(void);
+// A double-click of the row with the boxes answered as above; gives back the boxes.
+std::vector<LaunchBox> DoubleClickAnswering(int row, const std::vector<int> &answers = {});
+// Every text the launch put in the status bar, in order.
+std::vector<std::string> LaunchStatusTexts(void);
 
 // ---- The stand-in game and the records it appends to fakegame.log beside itself.
 struct LaunchGameStart {
@@ -51,6 +55,9 @@ struct LaunchGameStart {
   std::string currentDir;
   std::string module;
 };
+// A program the build puts beside this test (quake2.exe, VarnetBrowser.exe), or the path in
+// the environment variable when it is set: the wrapper of a private prefix names its copies.
+std::string BuiltProgramPath(const char *variable, const char *name);
 // Copies the stand-in game into dir (ending with a backslash) under the given name.
 bool InstallLaunchStandIn(const std::string &dir, const char *name);
 // Waits until dir's log holds `count` records; false on time-out.

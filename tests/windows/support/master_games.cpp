@@ -94,7 +94,7 @@ void StopMasterGames(void) {
   gameCount = 0;
 }
 
-uint16_t MasterGamePort(int index) { return ports[index]; }
+uint16_t MasterGamePort(int index) { return index >= 0 && index < gameCount ? ports[index] : 0; }
 
 std::string MasterGameList(int first, int count) {
   std::string list;

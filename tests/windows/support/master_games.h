@@ -7,7 +7,7 @@
 
 #include <string>
 
-enum { MASTER_GAMES_MAX = 8, MASTER_GAMES_LIFETIME_MS = 60000 };
+enum { MASTER_GAMES_MAX = 64, MASTER_GAMES_LIFETIME_MS = 60000 };
 
 // Starts answering + silent servers on free ports, the answering ones first. An answering one
 // replies to the status request with the host name "Master Game N" (N from 1); a silent one
@@ -15,6 +15,7 @@ enum { MASTER_GAMES_MAX = 8, MASTER_GAMES_LIFETIME_MS = 60000 };
 // could not be made.
 bool StartMasterGames(int answering, int silent);
 void StopMasterGames(void);
+// The port of server index, or 0 when there is none.
 uint16_t MasterGamePort(int index);
 // "127.0.0.1:PORT\n" for servers first to first + count - 1: a master list of them.
 std::string MasterGameList(int first, int count);

@@ -2,10 +2,12 @@
 #include "master_window.h"
 
 #include <commctrl.h>
+#include <string.h>
 
 #include "app/app_win.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
+#include "pump.h"
 #include "master/master_win.h"
 #include "query/query_win.h"
 #include "table/table.h"
@@ -150,3 +152,16 @@ void PressDialogKey(HWND dialog, WPARAM key) {
 void ClickDialogButton(HWND dialog) { PostMessageA(GetDlgItem(dialog, IDC_ABORT), BM_CLICK, 0, 0); }
 
 void ClickCloseBox(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool ResetMasterTestWindow(void) {
+  if (!PumpUntil([] { return !IsUpdateRunning() && !IsPassRunning(); }, 30000)) return false;
+  PumpFor(100);  // a coordinator may outlive its pass by its last sleep
+  memset(records, 0, sizeof records);
+  serverCount = 0;
+  SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
+  SetStatusText(0, MASTER_TEST_SENTINEL);
+  ClearUpdateSteps();
+  InterlockedExchange(&parsedBodyTotal, -7);
+  InterlockedExchange(&parsedTextLength, -7);
+  return true;
+}

@@ -42,6 +42,13 @@ struct MergeStep {
 // its window procedure forwards list notifications and WM_APP_UPDATE_DIALOG as the program's does.
 bool CreateMasterTestWindow(void);
 
+// The text each update test puts in the status bar first: a refresh would replace it.
+#define MASTER_TEST_SENTINEL "status before the update"
+
+// Before each update test: no download or pass running, an empty table and list, the sentinel
+// in the status bar, no recorded steps, and the parse counters at a value no parse gives.
+bool ResetMasterTestWindow(void);
+
 // The record of dialog changes, and of merges, since the last ClearUpdateSteps.
 const std::vector<UpdateStep> &UpdateSteps(void);
 const std::vector<MergeStep> &MergeSteps(void);

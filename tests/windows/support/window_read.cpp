@@ -58,3 +58,24 @@ RECT ChildRect(HWND child) {
   MapWindowPoints(HWND_DESKTOP, GetParent(child), (POINT *)&r, 2);
   return r;
 }
+
+void ClickListRow(HWND list, int row) {
+  ListView_SetSelectionMark(list, row);
+  if (row >= 0) ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  NMITEMACTIVATE click = {};
+  click.hdr.hwndFrom = list;
+  click.hdr.idFrom = (UINT_PTR)GetDlgCtrlID(list);
+  click.hdr.code = NM_CLICK;
+  click.iItem = row;
+  SendMessageA(GetParent(list), WM_NOTIFY, click.hdr.idFrom, (LPARAM)&click);
+}
+
+void ClickListColumn(HWND list, int column) {
+  NMLISTVIEW click = {};
+  click.hdr.hwndFrom = list;
+  click.hdr.idFrom = (UINT_PTR)GetDlgCtrlID(list);
+  click.hdr.code = LVN_COLUMNCLICK;
+  click.iItem = -1;
+  click.iSubItem = column;
+  SendMessageA(GetParent(list), WM_NOTIFY, click.hdr.idFrom, (LPARAM)&click);
+}
