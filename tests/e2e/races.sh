@@ -401,7 +401,7 @@ race_deadline() {
   # The same servers, now with a master that answers at once (the dialog may end before the
   # probe can read it, so the merged pass and the master's log show that Update worked).
   sed 's/^master .*/master port='"$MASTER_PORT"'/' "$RACE_DIR/lab.conf" >"$WORK/lab.conf"
-  soak_lab_start "$WORK/lab.conf" 300
+  lab_start "$WORK/lab.conf" 300
   watch_start "$RACE_DIR/watch" 60000 1 1500
   probe press 142 || fatal "could not press Update again"
   watch_wait
@@ -439,7 +439,7 @@ race_launch_merge() {
   write_cache "$RUN/kestrel.cache" $(ports 33064 33067)
   keep_cached_record "$RUN/kestrel.cache" 3
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
-  soak_lab_start "$WORK/lab.conf" 300
+  lab_start "$WORK/lab.conf" 300
   browser_start "$RUN" "$RACE_DIR/browser.log"
   probe wait-status 0 "Completed. 4 of 4" $PASS_LIMIT_MS >/dev/null || fatal "launchmerge: no start-up completion"
 
