@@ -55,7 +55,8 @@ static void CheckLoadedRecord(const ServerRecord *loaded, const uint8_t *stored,
     bLast[3 + i] = &b.players[i].name[PLAYER_NAME_SIZE - 1];
   }
   for (int i = 0; i < 3 + MAX_PLAYERS; i++) {
-    FUZZ_CHECK(*aLast[i] == *bLast[i] || *aLast[i] == 0, "a field's last byte changed to other than 0", index);
+    FUZZ_CHECK(*aLast[i] == *bLast[i] || *aLast[i] == 0, "a field's last byte changed to other than 0",
+               index);
     *aLast[i] = *bLast[i] = 0;
   }
   bool countInRange = b.playerCount >= 0 && b.playerCount <= MAX_PLAYERS;

@@ -12,9 +12,9 @@ static inline void FuzzFail(const char *what, int index) {
   __builtin_trap();
 }
 
-#define FUZZ_CHECK(condition, what, index)    \
-  do {                                        \
-    if (!(condition)) FuzzFail(what, index);  \
+#define FUZZ_CHECK(condition, what, index)                                                                   \
+  do {                                                                                                       \
+    if (!(condition)) FuzzFail(what, index);                                                                 \
   } while (0)
 
 static inline bool TerminatedWithin(const char *text, size_t size) { return memchr(text, 0, size) != NULL; }
@@ -31,7 +31,8 @@ static inline void CheckRecordFields(const ServerRecord *record, int index) {
   FUZZ_CHECK(TerminatedWithin(record->address, sizeof record->address), "address not terminated", index);
   FUZZ_CHECK(TerminatedWithin(record->hostName, sizeof record->hostName), "hostName not terminated", index);
   FUZZ_CHECK(TerminatedWithin(record->mapName, sizeof record->mapName), "mapName not terminated", index);
-  FUZZ_CHECK(record->playerCount >= 0 && record->playerCount <= MAX_PLAYERS, "playerCount outside 0..64", index);
+  FUZZ_CHECK(record->playerCount >= 0 && record->playerCount <= MAX_PLAYERS, "playerCount outside 0..64",
+             index);
   for (int i = 0; i < MAX_PLAYERS; i++) {
     const char *name = record->players[i].name;
     FUZZ_CHECK(TerminatedWithin(name, PLAYER_NAME_SIZE), "player name not terminated", index * 100 + i);

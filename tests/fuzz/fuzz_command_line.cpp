@@ -75,9 +75,12 @@ static const char *SplitArgument(const char *line, char *out) {
     while (*line == '\\') backslashes++, line++;
     if (*line == '"') {
       for (size_t i = 0; i < backslashes / 2; i++) out[n++] = '\\';
-      if (backslashes % 2 == 1) out[n++] = '"';
-      else if (quoted && line[1] == '"') out[n++] = '"', line++;
-      else quoted = !quoted;
+      if (backslashes % 2 == 1)
+        out[n++] = '"';
+      else if (quoted && line[1] == '"')
+        out[n++] = '"', line++;
+      else
+        quoted = !quoted;
       line++;
       continue;
     }
@@ -109,7 +112,8 @@ static bool PlainAddress(const char *address, size_t size) {
   size_t length = 0;
   for (; length < size && address[length] != 0; length++) {
     char c = address[length];
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
     if (!plain) return false;
   }
   return length >= 1 && length <= 127;
@@ -117,10 +121,10 @@ static bool PlainAddress(const char *address, size_t size) {
 
 // The arguments each form must split into, in order; NULL where the form puts a value.
 static const char *const FORM_ZERO[] = {"+set", "game", "varnet", "+connect", NULL, "+exec", "autoexec.cfg"};
-static const char *const FORM_ONE[] = {"+set", "game", "varnet", "+set", "basedir", NULL, "+connect", NULL,
-                                       "+exec", "autoexec.cfg"};
-static const char *const FORM_OTHER[] = {NULL, "+set", "game", "varnet", "+set", "basedir", NULL, "+connect", NULL,
-                                         "+exec", "autoexec.cfg"};
+static const char *const FORM_ONE[] = {"+set", "game",     "varnet", "+set",  "basedir",
+                                       NULL,   "+connect", NULL,     "+exec", "autoexec.cfg"};
+static const char *const FORM_OTHER[] = {NULL, "+set",     "game", "varnet", "+set",        "basedir",
+                                         NULL, "+connect", NULL,   "+exec",  "autoexec.cfg"};
 
 static void CheckArguments(const LaunchCommand *command, int32_t method) {
   const char *const *form = method == 0 ? FORM_ZERO : (method == 1 ? FORM_ONE : FORM_OTHER);
@@ -131,8 +135,10 @@ static void CheckArguments(const LaunchCommand *command, int32_t method) {
   for (int i = 0; i < count; i++) {
     const char *expected = form[i];
     if (expected == NULL) {
-      if (i == 0) expected = command->exePath;
-      else expected = strcmp(form[i - 1], "+connect") == 0 ? command->connect : command->workDir;
+      if (i == 0)
+        expected = command->exePath;
+      else
+        expected = strcmp(form[i - 1], "+connect") == 0 ? command->connect : command->workDir;
     }
     FUZZ_CHECK(strcmp(args.text[i], expected) == 0, "argument differs from the form", i);
   }
@@ -159,7 +165,8 @@ static void CheckBuilt(const LaunchCommand *command, const char *address, uint16
   char path[SETTING_TEXT_SIZE * 2 + 2];
   snprintf(path, sizeof path, "%s\\%s", command->workDir, exe);
   FUZZ_CHECK(strcmp(command->exePath, path) == 0, "executable path differs", 0);
-  FUZZ_CHECK(command->useApplicationName == (method == 0 || method == 1), "application name for the wrong form", 0);
+  FUZZ_CHECK(command->useApplicationName == (method == 0 || method == 1),
+             "application name for the wrong form", 0);
   FUZZ_CHECK(strlen(command->commandLine) < COMMAND_LINE_SIZE, "command line too long", 0);
   CheckArguments(command, method);
 }

@@ -27,7 +27,8 @@ static void FillRecord(ServerRecord *record, int index) {
   snprintf(record->mapName, sizeof record->mapName, "q2dm%d", index % 8 + 1);
   record->port = (uint16_t)(27910 + index);
   record->playerCount = index % (MAX_PLAYERS + 1);
-  for (int i = 0; i < MAX_PLAYERS; i++) snprintf(record->players[i].name, PLAYER_NAME_SIZE, "p%d.%d", index, i);
+  for (int i = 0; i < MAX_PLAYERS; i++)
+    snprintf(record->players[i].name, PLAYER_NAME_SIZE, "p%d.%d", index, i);
 }
 
 // The filled records are made once; each input then only copies them and sets the flags.
@@ -81,11 +82,13 @@ static void CheckMerge(const char *text, int32_t length) {
   CheckTable();
   FUZZ_CHECK(serverCount >= keptCount, "records that are not from a list were lost", serverCount);
   for (int i = 0; i < keptCount; i++) {
-    FUZZ_CHECK(memcmp(&records[i], &keptRecords[i], sizeof records[i]) == 0, "kept record changed or moved", i);
+    FUZZ_CHECK(memcmp(&records[i], &keptRecords[i], sizeof records[i]) == 0, "kept record changed or moved",
+               i);
   }
   int lines = CountLines((const uint8_t *)text, (size_t)length);
   int room = MAX_SERVERS - keptCount;
-  FUZZ_CHECK(serverCount - keptCount == (lines < room ? lines : room), "not one record per line", serverCount);
+  FUZZ_CHECK(serverCount - keptCount == (lines < room ? lines : room), "not one record per line",
+             serverCount);
   const char *line = text;
   const char *end = text + length;
   for (int i = keptCount; i < serverCount; i++) {
@@ -111,7 +114,8 @@ static void CheckJoined(const MasterText *body, const char *expected, int32_t ex
   FUZZ_CHECK(body->length < body->capacity, "no room for the terminator", body->capacity);
   FUZZ_CHECK(body->capacity <= MASTER_BODY_LIMIT + 1, "buffer beyond the body limit", body->capacity);
   FUZZ_CHECK(body->text[body->length] == 0, "joined text not terminated", body->length);
-  FUZZ_CHECK(memcmp(body->text, expected, (size_t)expectedLength) == 0, "joined text differs from the parts", 0);
+  FUZZ_CHECK(memcmp(body->text, expected, (size_t)expectedLength) == 0, "joined text differs from the parts",
+             0);
   int32_t left = MASTER_BODY_LIMIT - total;
   int32_t allowance = left <= 0 ? 0 : (left < MASTER_READ_SIZE ? left : MASTER_READ_SIZE);
   FUZZ_CHECK(MasterReadAllowance(body) == allowance, "read allowance wrong", MasterReadAllowance(body));
@@ -122,7 +126,8 @@ static void CheckJoined(const MasterText *body, const char *expected, int32_t ex
 static void JoinAndMerge(const uint8_t *data, size_t size, uint64_t mix) {
   MasterText body;
   memset(&body, 0, sizeof body);
-  FUZZ_CHECK(AppendMasterChunk(&body, (const char *)data, 0) && body.text == NULL, "empty read changed the body", 0);
+  FUZZ_CHECK(AppendMasterChunk(&body, (const char *)data, 0) && body.text == NULL,
+             "empty read changed the body", 0);
   char *expected = (char *)malloc(size + 1);
   int32_t expectedLength = 0;
   uint64_t sizes = mix | 1;
@@ -163,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int32_t length = (int32_t)size;
   uint64_t mix = MixInput(data, size);
   const char *nul = (const char *)memchr(text, 0, size);
-  FUZZ_CHECK(UsableTextLength(text, length) == (nul ? (int32_t)(nul - text) : length), "usable length wrong", 0);
+  FUZZ_CHECK(UsableTextLength(text, length) == (nul ? (int32_t)(nul - text) : length), "usable length wrong",
+             0);
   FUZZ_CHECK(IsMasterListBody(text, length) == StartsWithDigit(text, length), "body check wrong", 0);
 
   // The merge itself takes any bytes, NUL and all, and reads only length of them.

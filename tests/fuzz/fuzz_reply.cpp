@@ -41,7 +41,8 @@ static void CheckUntouched(const ServerRecord *record, const ServerRecord *earli
   FUZZ_CHECK(GuardsIntact(), "bytes around the record written", 0);
   FUZZ_CHECK(memcmp(record->address, earlier->address, sizeof record->address) == 0, "address changed", 0);
   FUZZ_CHECK(record->port == earlier->port, "port changed", 0);
-  FUZZ_CHECK(memcmp(record->reserved, earlier->reserved, sizeof record->reserved) == 0, "gap at 770 written", 0);
+  FUZZ_CHECK(memcmp(record->reserved, earlier->reserved, sizeof record->reserved) == 0, "gap at 770 written",
+             0);
   FUZZ_CHECK(record->queryStartTime == earlier->queryStartTime, "queryStartTime changed", 0);
   FUZZ_CHECK(record->ping == earlier->ping, "ping changed", 0);
   FUZZ_CHECK(record->fromMasterList == earlier->fromMasterList, "fromMasterList changed", 0);
@@ -64,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(record->playerCount <= (playerLines > 0 ? playerLines : 0), "more players than player lines",
              record->playerCount);
   for (int i = record->playerCount; i < MAX_PLAYERS; i++) {
-    FUZZ_CHECK(AllZero(&record->players[i], sizeof record->players[i]), "player slot past the count written", i);
+    FUZZ_CHECK(AllZero(&record->players[i], sizeof record->players[i]), "player slot past the count written",
+               i);
   }
   return 0;
 }

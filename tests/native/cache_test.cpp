@@ -17,9 +17,7 @@ void ClearTable() {
   serverCount = 0;
 }
 
-std::string TempPath(const char *name) {
-  return testing::TempDir() + "varnet_cache_test_" + name;
-}
+std::string TempPath(const char *name) { return testing::TempDir() + "varnet_cache_test_" + name; }
 
 void WriteFile(const std::string &path, const std::vector<unsigned char> &bytes) {
   FILE *file = fopen(path.c_str(), "wb");

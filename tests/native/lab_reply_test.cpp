@@ -49,9 +49,7 @@ std::string ReplyOf(const char *options) {
 std::vector<std::string> Fields(const char *text, const char *separators, char comment) {
   std::vector<std::string> fields;
   char error[LAB_ERROR_SIZE] = "";
-  EXPECT_TRUE(SplitFields(text, strlen(text), separators, comment, &fields, error,
-                          sizeof(error)))
-      << error;
+  EXPECT_TRUE(SplitFields(text, strlen(text), separators, comment, &fields, error, sizeof(error))) << error;
   return fields;
 }
 
@@ -129,9 +127,9 @@ TEST(LabServerOptions, DefaultsAndEveryKey) {
 }
 
 TEST(LabServerOptions, RejectsBadInput) {
-  const char *bad[] = {"host=A",         "port=0",           "port=65536",    "port=12x",
-                       "port=1,delay=-1", "port=1,color=red", "port=1,mode=loud",
-                       "port=1,twice=2", "port=1,noequals",  "port=1,=5",     "port=1,players=A"};
+  const char *bad[] = {"host=A",          "port=0",           "port=65536",       "port=12x",
+                       "port=1,delay=-1", "port=1,color=red", "port=1,mode=loud", "port=1,twice=2",
+                       "port=1,noequals", "port=1,=5",        "port=1,players=A"};
   for (const char *text : bad) {
     SCOPED_TRACE(text);
     LabServer server;
@@ -150,8 +148,8 @@ TEST(LabMasterOptions, DefaultsKeysAndErrors) {
   EXPECT_EQ(MASTER_LIST, master.mode);
   EXPECT_EQ(16, master.piece);
   EXPECT_EQ(500, master.pauseMs);
-  ASSERT_TRUE(ParseMasterOptions("port=28000,mode=size,size=52428800,piece=4,pause=0,file=/x",
-                                 &master, error, sizeof(error)));
+  ASSERT_TRUE(ParseMasterOptions("port=28000,mode=size,size=52428800,piece=4,pause=0,file=/x", &master, error,
+                                 sizeof(error)));
   EXPECT_EQ(28000, master.port);
   EXPECT_EQ(MASTER_SIZE, master.mode);
   EXPECT_TRUE(master.sizeSet);
@@ -176,8 +174,7 @@ TEST(LabConfigLine, ServersMasterBlanksAndErrors) {
   char error[LAB_ERROR_SIZE] = "";
   const char serverLine[] =
       "port=27912 host=\"[EU] Rail, \\\"Arena\\\"\" players=\"Big Mike/5/40;Ann Lee/2/90\"\n";
-  ASSERT_TRUE(ParseConfigLine(serverLine, strlen(serverLine), &kind, &server, &master, error,
-                              sizeof(error)))
+  ASSERT_TRUE(ParseConfigLine(serverLine, strlen(serverLine), &kind, &server, &master, error, sizeof(error)))
       << error;
   EXPECT_EQ(CONFIG_SERVER, kind);
   EXPECT_EQ("[EU] Rail, \"Arena\"", server.host);
@@ -185,8 +182,7 @@ TEST(LabConfigLine, ServersMasterBlanksAndErrors) {
   EXPECT_EQ("Ann Lee", server.players[1].name);
 
   const char masterLine[] = "master port=27901 mode=slow pause=20  # quick";
-  ASSERT_TRUE(ParseConfigLine(masterLine, strlen(masterLine), &kind, &server, &master, error,
-                              sizeof(error)));
+  ASSERT_TRUE(ParseConfigLine(masterLine, strlen(masterLine), &kind, &server, &master, error, sizeof(error)));
   EXPECT_EQ(CONFIG_MASTER, kind);
   EXPECT_EQ(27901, master.port);
   EXPECT_EQ(MASTER_SLOW, master.mode);
@@ -195,15 +191,13 @@ TEST(LabConfigLine, ServersMasterBlanksAndErrors) {
   const char *blank[] = {"", "   \t\r\n", "# port=5"};
   for (const char *text : blank) {
     SCOPED_TRACE(text);
-    ASSERT_TRUE(ParseConfigLine(text, strlen(text), &kind, &server, &master, error,
-                                sizeof(error)));
+    ASSERT_TRUE(ParseConfigLine(text, strlen(text), &kind, &server, &master, error, sizeof(error)));
     EXPECT_EQ(CONFIG_BLANK, kind);
   }
   const char *bad[] = {"host=NoPort", "port=5 host=\"open", "master mode=nope", "port=5 x"};
   for (const char *text : bad) {
     SCOPED_TRACE(text);
-    EXPECT_FALSE(ParseConfigLine(text, strlen(text), &kind, &server, &master, error,
-                                 sizeof(error)));
+    EXPECT_FALSE(ParseConfigLine(text, strlen(text), &kind, &server, &master, error, sizeof(error)));
   }
 }
 
@@ -240,8 +234,7 @@ TEST(LabStatusRequest, PrefixMatters) {
 }
 
 TEST(LabStatusReply, NormalLayout) {
-  std::string reply =
-      ReplyOf("port=27910,host=Alpha,map=q2dm3,maxclients=12,players=Ann Lee/7/45;Bo/-2/130");
+  std::string reply = ReplyOf("port=27910,host=Alpha,map=q2dm3,maxclients=12,players=Ann Lee/7/45;Bo/-2/130");
   ASSERT_EQ(0u, reply.find(REPLY_HEADER));
   std::vector<std::string> lines = SplitAt(reply.substr(REPLY_HEADER.size()), '\n');
   ASSERT_EQ(4u, lines.size());  // serverinfo, two players, empty rest after the last LF

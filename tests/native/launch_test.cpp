@@ -26,11 +26,13 @@ TEST(LaunchCommandLine, ExampleForEachStartupMethod) {
   LaunchCommand one = Build("C:\\Games\\Quake2\\", "quake2.exe", 1, "10.0.0.5", 910);
   EXPECT_STREQ("C:\\Games\\Quake2\\quake2.exe", one.exePath);
   EXPECT_TRUE(one.useApplicationName);
-  EXPECT_STREQ("+set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" +connect \"10.0.0.5:910\" +exec autoexec.cfg",
-               one.commandLine);
+  EXPECT_STREQ(
+      "+set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" +connect \"10.0.0.5:910\" +exec autoexec.cfg",
+      one.commandLine);
 
-  const char *third = "\"C:\\Games\\Quake2\\quake2.exe\" +set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" "
-                      "+connect \"10.0.0.5:910\" +exec autoexec.cfg";
+  const char *third =
+      "\"C:\\Games\\Quake2\\quake2.exe\" +set game \"varnet\" +set basedir \"C:\\Games\\Quake2\" "
+      "+connect \"10.0.0.5:910\" +exec autoexec.cfg";
   for (int32_t method : {2, 5, -1, 3}) {
     SCOPED_TRACE(method);
     LaunchCommand other = Build("C:\\Games\\Quake2\\", "quake2.exe", method, "10.0.0.5", 910);
@@ -45,14 +47,16 @@ TEST(LaunchCommandLine, DriveRootHostNameAndHandEditedDirectory) {
   EXPECT_STREQ("C:", root.workDir);
   EXPECT_STREQ("C:\\quake2.exe", root.exePath);
   EXPECT_STREQ("q2.example.net:27910", root.connect);
-  EXPECT_STREQ("+set game \"varnet\" +set basedir \"C:\" +connect \"q2.example.net:27910\" +exec autoexec.cfg",
-               root.commandLine);
+  EXPECT_STREQ(
+      "+set game \"varnet\" +set basedir \"C:\" +connect \"q2.example.net:27910\" +exec autoexec.cfg",
+      root.commandLine);
 
   LaunchCommand ports = Build("D:\\q2\\", "Q2.EXE", 2, "1.2.3.4", 65535);
   EXPECT_STREQ("1.2.3.4:65535", ports.connect);
-  EXPECT_STREQ("\"D:\\q2\\Q2.EXE\" +set game \"varnet\" +set basedir \"D:\\q2\" +connect \"1.2.3.4:65535\" "
-               "+exec autoexec.cfg",
-               ports.commandLine);
+  EXPECT_STREQ(
+      "\"D:\\q2\\Q2.EXE\" +set game \"varnet\" +set basedir \"D:\\q2\" +connect \"1.2.3.4:65535\" "
+      "+exec autoexec.cfg",
+      ports.commandLine);
   EXPECT_STREQ("1.2.3.4:0", Build("D:\\q2\\", "q2.exe", 0, "1.2.3.4", 0).connect);
 
   // Only a hand-edited registry value lacks the backslash; the last character goes all the same.
@@ -105,11 +109,12 @@ TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
 // Only a host name or an IPv4 address reaches the command line; anything else builds nothing.
 TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   const std::string longest(127, 'h');
-  for (const std::string &good : {std::string("10.0.0.5"), std::string("q2.example-net.ORG"), std::string("a"),
-                                  std::string("-.-"), longest}) {
+  for (const std::string &good : {std::string("10.0.0.5"), std::string("q2.example-net.ORG"),
+                                  std::string("a"), std::string("-.-"), longest}) {
     SCOPED_TRACE(good);
     EXPECT_TRUE(IsLaunchAddress(good.c_str()));
   }
+  // clang-format off
   const std::string bad[] = {
       longest + "h",                                 // 128 characters
       "",                                            // an empty line of the list
@@ -119,6 +124,7 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
       "10.0.0.5\r", "10.0.0.5\n+exec x", "\t10.0.0.5", "a\x7F",  // control characters
       "caf\xC3\xA9.example", "\xFF",                // bytes outside ASCII
   };
+  // clang-format on
   LaunchCommand command;
   for (const std::string &address : bad) {
     SCOPED_TRACE(address);
@@ -135,9 +141,10 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   // The refusal names the address as the list gave it, its control characters as question marks.
   char text[LAUNCH_TEXT_SIZE];
   FormatBadAddressText(text, sizeof text, "127.0.0.1 \" +exec evil.cfg\r\n\t+set x \x7F\xE9\"");
-  EXPECT_STREQ("Error: Bad server address:\n    127.0.0.1 \" +exec evil.cfg???+set x ?\xE9\"\n\n"
-               "A server address may hold only letters, digits, dots and dashes.",
-               text);
+  EXPECT_STREQ(
+      "Error: Bad server address:\n    127.0.0.1 \" +exec evil.cfg???+set x ?\xE9\"\n\n"
+      "A server address may hold only letters, digits, dots and dashes.",
+      text);
   std::string longest255(255, '+');
   FormatBadAddressText(text, sizeof text, longest255.c_str());
   EXPECT_NE(nullptr, strstr(text, longest255.c_str()));
@@ -146,7 +153,8 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
 TEST(LaunchMessages, MissingExecutableAndFailedStart) {
   char text[LAUNCH_TEXT_SIZE];
   FormatMissingExeText(text, sizeof text, "C:\\Games\\Quake2\\", "quake2.exe");
-  EXPECT_STREQ("Error: Couldn't find a Quake II executable:\n    C:\\Games\\Quake2\\quake2.exe: File Not Found", text);
+  EXPECT_STREQ(
+      "Error: Couldn't find a Quake II executable:\n    C:\\Games\\Quake2\\quake2.exe: File Not Found", text);
   FormatMissingExeText(text, sizeof text, "D:\\", "q2.exe");
   EXPECT_STREQ("Error: Couldn't find a Quake II executable:\n    D:\\q2.exe: File Not Found", text);
 
@@ -172,8 +180,9 @@ TEST(SearchTexts, StatusAndQuestionAndTheirCuts) {
 
   char question[SEARCH_QUESTION_SIZE];
   FormatSearchQuestion(question, sizeof question, "quake2.exe", "C:\\Games\\Quake2\\");
-  EXPECT_STREQ("Kestrel detected a 'quake2.exe' in:\n    C:\\Games\\Quake2\\\nIs this the one you wish to use?",
-               question);
+  EXPECT_STREQ(
+      "Kestrel detected a 'quake2.exe' in:\n    C:\\Games\\Quake2\\\nIs this the one you wish to use?",
+      question);
   std::string longDir = "C:\\" + std::string(255, 'd') + "\\";
   std::string exe(259, 'e');
   FormatSearchQuestion(question, sizeof question, exe.c_str(), longDir.c_str());
@@ -202,7 +211,7 @@ TEST(SearchRules, NamesMatchWithoutCase) {
   EXPECT_FALSE(NameMatchesExe("quake2.exe", "Quake2\\quake2.exe"));
   EXPECT_FALSE(NameMatchesExe("quake2.exe", ""));
   EXPECT_FALSE(NameMatchesExe("\xC4.exe", "\xE4.exe"));  // only ASCII letters fold
-  EXPECT_TRUE(NameMatchesExe("[@]_.EXE", "[@]_.exe"));    // neighbours of the letters stay as they are
+  EXPECT_TRUE(NameMatchesExe("[@]_.EXE", "[@]_.exe"));   // neighbours of the letters stay as they are
   EXPECT_FALSE(NameMatchesExe("[.exe", "{.exe"));
 
   EXPECT_TRUE(IsDotEntry("."));

@@ -53,8 +53,10 @@ TEST(MasterListBody, FirstByteMustBeADecimalDigit) {
       {"<html>", 6, false},
       {" 1.2.3.4:5", 10, false},
       {"host.example:27910", 18, false},  // a host name is fine on later lines only
-      {"\xEF\xBB\xBF" "1.2.3.4:5", 12, false},  // byte order mark
-      {"1", 0, false},                          // nothing received
+      {"\xEF\xBB\xBF"
+       "1.2.3.4:5",
+       12, false},      // byte order mark
+      {"1", 0, false},  // nothing received
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
@@ -68,11 +70,11 @@ TEST(MasterListMerge, AddressUpToFirstColonAndPortAsLow16Bits) {
     const char *address;
     uint16_t port;
   } cases[] = {
-      {"192.0.2.7:910\r\n", "192.0.2.7", 910},   // CR after the digits is ignored
-      {"192.0.2.7\n", "192.0.2.7", 0},           // no colon: whole line, port 0
-      {"192.0.2.7\r\n", "192.0.2.7\r", 0},       // ...and the CR stays in the address
-      {"192.0.2.7:\n", "192.0.2.7", 0},          // nothing after the colon
-      {"10.0.0.1:65536\n", "10.0.0.1", 0},       // modulo 65536
+      {"192.0.2.7:910\r\n", "192.0.2.7", 910},  // CR after the digits is ignored
+      {"192.0.2.7\n", "192.0.2.7", 0},          // no colon: whole line, port 0
+      {"192.0.2.7\r\n", "192.0.2.7\r", 0},      // ...and the CR stays in the address
+      {"192.0.2.7:\n", "192.0.2.7", 0},         // nothing after the colon
+      {"10.0.0.1:65536\n", "10.0.0.1", 0},      // modulo 65536
       {"10.0.0.1:65537\n", "10.0.0.1", 1},
       {"10.0.0.1:4294967297\n", "10.0.0.1", 1},  // beyond 32 bits: still the low 16 bits
       {"10.0.0.1:-1\n", "10.0.0.1", 65535},
@@ -123,7 +125,8 @@ TEST(MasterListMerge, EveryLineIsARecordEmptyAndGarbageIncluded) {
 TEST(MasterListMerge, HundredLinesGiveTheFirst64InFileOrder) {
   ClearTable();
   std::string text;
-  for (int i = 0; i < 100; i++) text += "10.1.0." + std::to_string(i) + ":" + std::to_string(27000 + i) + "\n";
+  for (int i = 0; i < 100; i++)
+    text += "10.1.0." + std::to_string(i) + ":" + std::to_string(27000 + i) + "\n";
   MergeExact(text);
   ASSERT_EQ(MAX_SERVERS, serverCount);
   for (int i = 0; i < MAX_SERVERS; i++) {

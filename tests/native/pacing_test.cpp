@@ -33,8 +33,16 @@ TEST(QueryPacing, AStalledStartBecomesTheNewBase) {
 TEST(QueryPacing, NoStartComesCloserThan50MsToTheOneBefore) {
   struct Case {
     uint32_t due, started;
-  } cases[] = {{0, 0}, {0, 1}, {0, 30}, {0, 49}, {0, 50}, {0, 51}, {0, 120}, {0, 5000},
-               {0xFFFFFFF0u, 0xFFFFFFF0u}, {0xFFFFFFF0u, 0x20u}};  // timeGetTime wraps
+  } cases[] = {{0, 0},
+               {0, 1},
+               {0, 30},
+               {0, 49},
+               {0, 50},
+               {0, 51},
+               {0, 120},
+               {0, 5000},
+               {0xFFFFFFF0u, 0xFFFFFFF0u},
+               {0xFFFFFFF0u, 0x20u}};  // timeGetTime wraps
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << c.due << " " << c.started);
     uint32_t next = NextQueryStart(c.due, c.started);

@@ -37,23 +37,29 @@ void ExpectUntouchedFields(const ServerRecord &record) {
   EXPECT_EQ(0, record.reserved[1]);
 }
 
+// clang-format off
 const std::string kHeader = "\xff\xff\xff\xff" "print\n";  // line 1: marker and command, skipped
+// clang-format on
 
 TEST(StatusQuery, IsTheElevenByteConnectionlessStatusRequest) {
+  // clang-format off
   const unsigned char expected[STATUS_QUERY_SIZE] = {
       0xFF, 0xFF, 0xFF, 0xFF,              // connectionless-packet marker
       's', 't', 'a', 't', 'u', 's',        // the command
       0x00};                               // its terminator, sent with it
+  // clang-format on
   ASSERT_EQ(11, STATUS_QUERY_SIZE);
   EXPECT_EQ(0, memcmp(expected, STATUS_QUERY, sizeof expected));
 }
 
 TEST(StatusReply, AlphaExample) {
+  // clang-format off
   const std::string reply = kHeader +
       "\\hostname\\Alpha"     // line 2: key hostname, value Alpha
       "\\mapname\\q2dm1"      //         key mapname, value q2dm1
       "\\maxclients\\16\n"    //         key maxclients, value 16
       "12 48 \"Bob\"\n";      // line 3: score 12, ping 48, name Bob
+  // clang-format on
   ServerRecord r;
   Parse(&r, reply);
   EXPECT_STREQ("Alpha", r.hostName);
@@ -125,12 +131,12 @@ TEST(ServerInfo, MaxClientsIsReadLikeTheStandardConversion) {
     int32_t expected;
   } cases[] = {
       {"\\maxclients\\16", 16},
-      {"\\maxclients\\ 12x", 12},                     // leading space skipped, stops at x
+      {"\\maxclients\\ 12x", 12},  // leading space skipped, stops at x
       {"\\maxclients\\-5", -5},
-      {"\\maxclients\\abc", 0},                       // no digit
-      {"\\maxclients\\99999999999", INT32_MAX},       // saturates instead of overflowing
+      {"\\maxclients\\abc", 0},                  // no digit
+      {"\\maxclients\\99999999999", INT32_MAX},  // saturates instead of overflowing
       {"\\maxclients\\-99999999999", INT32_MIN},
-      {"\\maxclients\\32\\hostname\\7", 32},          // the next backslash ends the number
+      {"\\maxclients\\32\\hostname\\7", 32},  // the next backslash ends the number
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.line);
@@ -161,16 +167,16 @@ TEST(PlayerLine, FieldsAndNames) {
     const char *name;
   } cases[] = {
       {"12 48 \"Bob\"", 12, 48, "Bob"},
-      {"3 50 \"Big Bob\"", 3, 50, "Big Bob"},              // a space inside the name stays
-      {"  7   80   \"X\"", 7, 80, "X"},                    // runs of spaces between the fields
+      {"3 50 \"Big Bob\"", 3, 50, "Big Bob"},  // a space inside the name stays
+      {"  7   80   \"X\"", 7, 80, "X"},        // runs of spaces between the fields
       {"-4 999 \"neg\"", -4, 999, "neg"},
-      {"1 2 \"a\"b\"", 1, 2, "a\"b"},                      // up to the last quote of the line
+      {"1 2 \"a\"b\"", 1, 2, "a\"b"},  // up to the last quote of the line
       {"1 2 \"quoted\" trailing", 1, 2, "quoted"},
-      {"0 0 \"\"", 0, 0, ""},                              // an empty name is still a name
-      {"x y \"Z\"", 0, 0, "Z"},                            // fields that are no number read 0
+      {"0 0 \"\"", 0, 0, ""},    // an empty name is still a name
+      {"x y \"Z\"", 0, 0, "Z"},  // fields that are no number read 0
       {"99999999999 -99999999999 \"N\"", INT32_MAX, INT32_MIN, "N"},
       {"5 6 \"ABCDEFGHIJKLMNOPQRST\"", 5, 6, "ABCDEFGHIJKLMNO"},  // cut to 15 characters
-      {"5 6 \"\xe9t\xe9\"", 5, 6, "\xe9t\xe9"},            // bytes above 127 copied as they are
+      {"5 6 \"\xe9t\xe9\"", 5, 6, "\xe9t\xe9"},                   // bytes above 127 copied as they are
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.line);
@@ -186,14 +192,14 @@ TEST(PlayerLine, FieldsAndNames) {
 
 TEST(PlayerLine, LinesWithoutTwoFieldsAndAQuotedNameAreSkippedUntouched) {
   const char *lines[] = {
-      "",                // an empty line
-      "   ",             // spaces only
-      "garbage",         // one field
-      "12 48",           // no name
-      "12 48 Bob",       // a name without quotes
-      "12 \"Bob\"",      // only one number before the name
-      "12 48 \"Bob",     // the closing quote is missing (a cut-off reply)
-      "12 48 \"",        // a lone quote
+      "",             // an empty line
+      "   ",          // spaces only
+      "garbage",      // one field
+      "12 48",        // no name
+      "12 48 Bob",    // a name without quotes
+      "12 \"Bob\"",   // only one number before the name
+      "12 48 \"Bob",  // the closing quote is missing (a cut-off reply)
+      "12 48 \"",     // a lone quote
       "\"Bob\"",
   };
   for (const char *line : lines) {
@@ -208,12 +214,12 @@ TEST(PlayerLine, LinesWithoutTwoFieldsAndAQuotedNameAreSkippedUntouched) {
 
 TEST(StatusReply, SkippedLinesDoNotCountAndDoNotLeaveGaps) {
   const std::string reply = kHeader +
-      "\\hostname\\H\n"      // line 2: serverinfo
-      "1 10 \"one\"\n"       // player 0
-      "\n"                   // empty line: skipped
-      "junk\n"               // no fields: skipped
-      "2 20 \"two\"\n"       // player 1
-      "3 30 \"thr";          // cut off inside the name, no line feed: skipped
+                            "\\hostname\\H\n"  // line 2: serverinfo
+                            "1 10 \"one\"\n"   // player 0
+                            "\n"               // empty line: skipped
+                            "junk\n"           // no fields: skipped
+                            "2 20 \"two\"\n"   // player 1
+                            "3 30 \"thr";      // cut off inside the name, no line feed: skipped
   ServerRecord r;
   Parse(&r, reply);
   EXPECT_EQ(2, r.playerCount);
@@ -263,8 +269,9 @@ TEST(StatusReply, ShortReplies) {
 
 TEST(StatusReply, ReadsOnlyTheGivenLength) {
   // The bytes after the count would add a map and a player if they were read.
-  const char bytes[] = "\xff\xff\xff\xffprint\n\\hostname\\Short\n"
-                       "\\mapname\\beyond\n1 2 \"ghost\"\n";
+  const char bytes[] =
+      "\xff\xff\xff\xffprint\n\\hostname\\Short\n"
+      "\\mapname\\beyond\n1 2 \"ghost\"\n";
   const int32_t length = (int32_t)(strchr(bytes, 'S') - bytes) + 5;  // ends inside line 2
   ServerRecord r;
   PrepareRecord(&r);

@@ -121,9 +121,8 @@ std::vector<int> SortServers(std::vector<ServerRecord> &rs, int column, int32_t 
   std::vector<int> order;
   for (int i = 0; i < (int)rs.size(); i++) order.push_back(i);
   int32_t before = *sortColumn;
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    return CompareServerRecords(&rs[a], &rs[b], column, before) < 0;
-  });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return CompareServerRecords(&rs[a], &rs[b], column, before) < 0; });
   *sortColumn = NextSortColumn(*sortColumn, column);
   return order;
 }
@@ -138,7 +137,8 @@ TEST(ServerSort, AddressIsByTextAndHostNameIsCaseSensitive) {
 }
 
 TEST(ServerSort, PlayersToggleFullestEmptiestFullest) {
-  std::vector<ServerRecord> rs = {MakeServer("a", "1", 2, 0), MakeServer("b", "2", 9, 0), MakeServer("c", "3", 5, 0)};
+  std::vector<ServerRecord> rs = {MakeServer("a", "1", 2, 0), MakeServer("b", "2", 9, 0),
+                                  MakeServer("c", "3", 5, 0)};
   int32_t sort = -1;
   EXPECT_EQ((std::vector<int>{1, 2, 0}), SortServers(rs, 3, &sort));
   EXPECT_EQ(3, sort);
@@ -148,7 +148,8 @@ TEST(ServerSort, PlayersToggleFullestEmptiestFullest) {
 }
 
 TEST(ServerSort, PingAscendingUnlessAlreadySortedByPing) {
-  std::vector<ServerRecord> rs = {MakeServer("a", "1", 0, 300), MakeServer("b", "2", 0, -1), MakeServer("c", "3", 0, 20)};
+  std::vector<ServerRecord> rs = {MakeServer("a", "1", 0, 300), MakeServer("b", "2", 0, -1),
+                                  MakeServer("c", "3", 0, 20)};
   int32_t sort = -1;
   EXPECT_EQ((std::vector<int>{1, 2, 0}), SortServers(rs, 4, &sort));
   sort = 4;  // as a completed pass leaves it: the first click sorts by descending ping

@@ -63,8 +63,8 @@ INT_PTR RunDialog(const std::vector<Step> &steps) {
   run.idcancelSeen = 0;
   HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchCommands, NULL, GetCurrentThreadId());
   UINT_PTR timer = SetTimer(NULL, 0, STEP_MS, StepTimer);
-  INT_PTR result = DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONFIG), NULL,
-                                   ConfigDialogProc, 0);
+  INT_PTR result =
+      DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONFIG), NULL, ConfigDialogProc, 0);
   KillTimer(NULL, timer);
   UnhookWindowsHookEx(hook);
   return result;

@@ -33,7 +33,8 @@ std::string Trying(const std::string &exe, char drive) {
 }
 
 const char NO_GAME_TEXT[] =
-    "Unable to find your Quake 2 executable!\n\nYou can't join a server until you have specified where Quake II "
+    "Unable to find your Quake 2 executable!\n\nYou can't join a server until you have specified where Quake "
+    "II "
     "is on your system.\n\nTry setting the executable name manually in the config if you have a different "
     "executable name.";
 
@@ -52,7 +53,8 @@ class LaunchDrives : public ::testing::Test {
   static void SetUpTestSuite() { ASSERT_TRUE(CreateLaunchWindows()); }
 
   void SetUp() override {
-    ASSERT_EQ(ONLY_C_AND_D, GetLogicalDrives()) << "run this test through tests/windows/support/launch_drives.sh";
+    ASSERT_EQ(ONLY_C_AND_D, GetLogicalDrives())
+        << "run this test through tests/windows/support/launch_drives.sh";
     ResetLaunchWindows();
     ClearDriveD();
     RemoveLaunchTree("C:\\Games\\");
@@ -90,7 +92,6 @@ class LaunchDrives : public ::testing::Test {
     return StopLaunchBoxWatcher();
   }
 
-
   std::string CurrentDir() {
     char dir[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof dir, dir);
@@ -111,7 +112,8 @@ TEST_F(LaunchDrives, FindsTheNameInAnyCaseAndYesSetsTheGameDirectory) {
   EXPECT_EQ(Trying("quake2.exe", 'D'), boxes[0].status);
   EXPECT_STREQ("D:\\Games\\Quake2\\", gameDir);
   // C: was walked first, then D:, each announced in part 0; nothing after the accepted drive.
-  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D')}), LaunchStatusTexts());
+  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D')}),
+            LaunchStatusTexts());
   for (const LaunchStatusEntry &entry : launchStatusLog) EXPECT_EQ(0u, entry.wParam);
   EXPECT_EQ('D', CurrentDir()[0]);
 }
@@ -219,7 +221,8 @@ TEST_F(LaunchDrives, NoToEveryQuestionLeavesNoGameDirectoryAndTheBrowserOpen) {
 TEST_F(LaunchDrives, WaitCursorCoversTheSearchAndIsBackForTheReport) {
   SetCursor(LoadCursor(NULL, IDC_CROSS));
   int row = AddLaunchServerRow("10.0.0.5", 910);
-  std::vector<LaunchBox> boxes = DoubleClickAnswering(row, {});  // nothing to find: no question changes the cursor
+  std::vector<LaunchBox> boxes =
+      DoubleClickAnswering(row, {});  // nothing to find: no question changes the cursor
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Can't find Quake II", boxes[0].caption);
   ASSERT_EQ(3u, launchStatusLog.size());
@@ -271,7 +274,8 @@ TEST_F(LaunchDrives, FoundGameStartsAndIsSavedSoTheNextRunDoesNotSearch) {
   std::vector<LaunchBox> boxes = DoubleClickAnswering(row, {IDYES});
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ(Question("quake2.exe", "D:\\Games\\Quake2\\"), boxes[0].text);
-  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D'), "Starting Quake II..."}),
+  EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D'),
+                                      "Starting Quake II..."}),
             LaunchStatusTexts());
   EXPECT_FALSE(launchStatusLog.back().waitCursor);
   int code = -1;
@@ -298,14 +302,15 @@ TEST_F(LaunchDrives, FoundGameStartsAndIsSavedSoTheNextRunDoesNotSearch) {
 void ExpectStartsFor(const std::string &dir, const std::string &workDir, const std::string &cwd, int row) {
   const std::string connect = "10.0.0.5:910";
   const std::string exePath = dir + "quake2.exe";
-  const std::string third = "\"" + exePath + "\" +set game \"varnet\" +set basedir \"" + workDir + "\" +connect \"" +
-                            connect + "\" +exec autoexec.cfg";
+  const std::string third = "\"" + exePath + "\" +set game \"varnet\" +set basedir \"" + workDir +
+                            "\" +connect \"" + connect + "\" +exec autoexec.cfg";
   struct Case {
     int32_t method;
     std::string commandLine;
   } cases[] = {
       {0, "+set game \"varnet\" +connect \"" + connect + "\" +exec autoexec.cfg"},
-      {1, "+set game \"varnet\" +set basedir \"" + workDir + "\" +connect \"" + connect + "\" +exec autoexec.cfg"},
+      {1, "+set game \"varnet\" +set basedir \"" + workDir + "\" +connect \"" + connect +
+              "\" +exec autoexec.cfg"},
       {2, third},
       {5, third},
   };
@@ -354,7 +359,8 @@ TEST_F(LaunchDrives, CommandLinesForAGameInADriveRoot) {
 class LaunchProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(ONLY_C_AND_D, GetLogicalDrives()) << "run this test through tests/windows/support/launch_drives.sh";
+    ASSERT_EQ(ONLY_C_AND_D, GetLogicalDrives())
+        << "run this test through tests/windows/support/launch_drives.sh";
     ClearDriveD();
     DeleteSettingsKeys();
     runDir = "C:\\varnet-test\\run\\";
@@ -427,8 +433,8 @@ class LaunchProgram : public ::testing::Test {
 TEST_F(LaunchProgram, DoubleClickSearchesStartsTheGameAndTheNextRunGoesStraightThere) {
   ASSERT_TRUE(MakeLaunchDirs("D:\\Games\\Quake2\\"));
   ASSERT_TRUE(InstallLaunchStandIn("D:\\Games\\Quake2\\", "quake2.exe"));
-  const std::string expected = "+set game \"varnet\" +connect \"127.0.0.1:" + std::to_string(port) +
-                               "\" +exec autoexec.cfg";
+  const std::string expected =
+      "+set game \"varnet\" +connect \"127.0.0.1:" + std::to_string(port) + "\" +exec autoexec.cfg";
 
   std::vector<std::string> questions = RunAndDoubleClick();
   EXPECT_EQ(std::vector<std::string>{Question("quake2.exe", "D:\\Games\\Quake2\\")}, questions);

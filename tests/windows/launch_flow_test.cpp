@@ -1,4 +1,5 @@
-// The double-click on a server row with a configured game directory: start, save and quit, or report and stay.
+// The double-click on a server row with a configured game directory: start, save and quit, or report and
+// stay.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -42,7 +43,6 @@ class LaunchFlow : public ::testing::Test {
     RemoveLaunchTree(dir);
   }
 
-
   // What the registry would give the next run: the game directory it would start with.
   std::string SavedGameDir() {
     char kept[SETTING_TEXT_SIZE];
@@ -67,7 +67,7 @@ TEST_F(LaunchFlow, StartsTheGameThenSavesAndQuits) {
 
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, LaunchStatusTexts());
-  EXPECT_EQ(0u, launchStatusLog[0].wParam);  // part 0, drawing type 0
+  EXPECT_EQ(0u, launchStatusLog[0].wParam);                           // part 0, drawing type 0
   EXPECT_EQ(LoadCursor(NULL, IDC_CROSS), launchStatusLog[0].cursor);  // restored before this text
   EXPECT_EQ(LoadCursor(NULL, IDC_CROSS), GetCursor());
   int code = -1;
@@ -109,12 +109,14 @@ TEST_F(LaunchFlow, MissingExecutableIsReportedAndTheBrowserStays) {
 
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
-  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found", boxes[0].text);
+  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found",
+            boxes[0].text);
   EXPECT_EQ(hwndMain, boxes[0].owner);
   EXPECT_TRUE(boxes[0].okOnly);
   EXPECT_TRUE(boxes[0].warningIcon);
   EXPECT_EQ("Couldn't find Quake II executable! Check your config.", boxes[0].status);
-  EXPECT_EQ((std::vector<std::string>{"Starting Quake II...", "Couldn't find Quake II executable! Check your config."}),
+  EXPECT_EQ((std::vector<std::string>{"Starting Quake II...",
+                                      "Couldn't find Quake II executable! Check your config."}),
             LaunchStatusTexts());
   int code;
   EXPECT_FALSE(TakeLaunchQuit(&code));
@@ -140,14 +142,16 @@ std::string SystemErrorText(const std::string &path) {
   std::string line = "\"" + path + "\"";
   std::vector<char> commandLine(line.begin(), line.end());
   commandLine.push_back(0);
-  if (CreateProcessA(path.c_str(), commandLine.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+  if (CreateProcessA(path.c_str(), commandLine.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                     &process)) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return "<it started>";
   }
   DWORD error = GetLastError();
   char text[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text, sizeof text, NULL);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text,
+                 sizeof text, NULL);
   std::string message = text;
   while (!message.empty() && strchr("\r\n ", message.back()) != NULL) message.pop_back();
   size_t insert = message.find("%1");
@@ -192,7 +196,8 @@ TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
 
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
-  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found", boxes[0].text);
+  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found",
+            boxes[0].text);
   EXPECT_EQ("Couldn't find Quake II executable! Check your config.", LaunchStatusText(0));
   int code;
   EXPECT_FALSE(TakeLaunchQuit(&code));

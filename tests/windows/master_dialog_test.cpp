@@ -205,9 +205,16 @@ TEST_F(UpdateDialog, TextsAndProgressFollowTheTransfer) {
   RunToTheEnd();
 
   int reads = 0;
-  std::vector<std::string> expected = {
-      "status Loading WinInet...", "+1", "status Fetching server list...", "+2",
-      "status Receiving data...",  "+3...", "+4", "status Parsing servers...", "+5", "end"};
+  std::vector<std::string> expected = {"status Loading WinInet...",
+                                       "+1",
+                                       "status Fetching server list...",
+                                       "+2",
+                                       "status Receiving data...",
+                                       "+3...",
+                                       "+4",
+                                       "status Parsing servers...",
+                                       "+5",
+                                       "end"};
   EXPECT_EQ(expected, OperationTrace(&reads));
   EXPECT_GE(reads, 2);  // the data, then the empty read that ends the body
 
@@ -246,7 +253,8 @@ TEST_F(UpdateDialog, BarReads1Then3Then5WhileWaiting) {
   config.holdAfterFirstPiece = true;
   config.pieceSize = MASTER_READ_SIZE;
   Serve(config);
-  const char *const expected[] = {"Fetching server list... @1", "Receiving data... @3", "Receiving data... @5"};
+  const char *const expected[] = {"Fetching server list... @1", "Receiving data... @3",
+                                  "Receiving data... @5"};
   int stage = 0;
   std::string lastSeen;
   bool timedOut = false;
@@ -390,7 +398,8 @@ TEST_F(UpdateDialog, NulByteEndsTheTextButCounts) {
 TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   for (int i = 0; i < 10; i++) {
     bool cached = (i == 3 || i == 7);
-    AddRecord(cached ? (i == 3 ? "127.0.3.3" : "127.0.7.7") : "127.0.0.8", (uint16_t)(100 + i), cached ? 0 : 1);
+    AddRecord(cached ? (i == 3 ? "127.0.3.3" : "127.0.7.7") : "127.0.0.8", (uint16_t)(100 + i),
+              cached ? 0 : 1);
     AddListRow(i);
   }
   LVITEMA player = {};
@@ -398,7 +407,8 @@ TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   player.pszText = LPSTR_TEXTCALLBACKA;
   SendMessageA(hwndPlayerList, LVM_INSERTITEMA, 0, (LPARAM)&player);
   std::string body;
-  for (int i = 0; i < 100; i++) body += "127.1.0." + std::to_string(i + 1) + ":" + std::to_string(32000 + i) + "\n";
+  for (int i = 0; i < 100; i++)
+    body += "127.1.0." + std::to_string(i + 1) + ":" + std::to_string(32000 + i) + "\n";
   Serve(ListConfig(body));
   RunToTheEnd();
   ASSERT_EQ(1u, MergeSteps().size());
@@ -558,7 +568,8 @@ TEST_F(UpdateDialog, MergeWaitsForTheRunningPass) {
 
   bool parsedDuringPass = false, mergedDuringPass = false;
   for (const UpdateStep &step : UpdateSteps()) {
-    if (step.operation == UPDATE_SET_STATUS && step.text == "Parsing servers...") parsedDuringPass = step.passRunning;
+    if (step.operation == UPDATE_SET_STATUS && step.text == "Parsing servers...")
+      parsedDuringPass = step.passRunning;
     if (step.operation == UPDATE_MOVE_PROGRESS && step.value == 5) mergedDuringPass = step.passRunning;
   }
   EXPECT_TRUE(parsedDuringPass) << "the list came too late to test the wait";

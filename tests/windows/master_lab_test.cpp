@@ -30,7 +30,8 @@ DWORD dialogDeadline;
 // The dialog runs its own modal loop inside the dispatch of the click; this timer runs in that
 // loop and ends a dialog that is still open after the limit, so a failure cannot hang the test.
 void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD) {
-  if (hwndUpdateDialog != NULL && GetTickCount() > dialogDeadline) PostMessageA(hwndUpdateDialog, WM_CLOSE, 0, 0);
+  if (hwndUpdateDialog != NULL && GetTickCount() > dialogDeadline)
+    PostMessageA(hwndUpdateDialog, WM_CLOSE, 0, 0);
 }
 
 int CountOf(const std::string &text, const std::string &part) {

@@ -188,10 +188,10 @@ TEST(QueryLab, EveryBehaviourInOnePass) {
   {
     SCOPED_TRACE("NUL bytes end their lines");
     const ServerRecord &r = records[NUL_BYTES];
-    EXPECT_EQ(16, r.maxClients);        // before the hostname in the serverinfo
-    EXPECT_STREQ("Nul ", r.hostName);   // up to the NUL
-    EXPECT_STREQ("", r.mapName);        // after it, so never seen
-    EXPECT_EQ(0, r.playerCount);        // every name is cut before its closing quote
+    EXPECT_EQ(16, r.maxClients);       // before the hostname in the serverinfo
+    EXPECT_STREQ("Nul ", r.hostName);  // up to the NUL
+    EXPECT_STREQ("", r.mapName);       // after it, so never seen
+    EXPECT_EQ(0, r.playerCount);       // every name is cut before its closing quote
     EXPECT_TRUE(HasRowFor(NUL_BYTES));
   }
   for (int server : {NO_LINE_FEEDS, CR_ONLY}) {

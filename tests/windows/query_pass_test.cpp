@@ -268,7 +268,8 @@ TEST_F(QueryPassTest, MergeHoldsThePassFromItsClaimToItsOwnRefresh) {
   EXPECT_EQ(requestsBefore, fakes[0].requests + fakes[1].requests);
 
   StartClaimedPass();
-  ASSERT_TRUE(PumpUntil([] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
+  ASSERT_TRUE(PumpUntil(
+      [] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
   EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
   EXPECT_EQ(requestsBefore + 2, fakes[0].requests + fakes[1].requests);
 }
@@ -291,7 +292,8 @@ TEST_F(QueryPassTest, ClickTheMomentRefreshIsEnabledStartsAPass) {
   ASSERT_TRUE(firstDone);
   ASSERT_TRUE(clicked) << "the button was never enabled";
   EXPECT_TRUE(started) << "the click was ignored";
-  ASSERT_TRUE(PumpUntil([] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
+  ASSERT_TRUE(PumpUntil(
+      [] { return CountStatus(0, "Completed. 2 of 2 servers responded.") == 2 && !IsPassRunning(); }, 10000));
   EXPECT_EQ(2, CountStatus(0, "Refreshing..."));
 }
 
@@ -313,7 +315,7 @@ TEST_F(QueryPassTest, QueryThreadThatCannotBeCreatedStillLetsThePassComplete) {
     const char *completion;
     int rows;
   } cases[] = {{1, "Completed. 2 of 3 servers responded.", 2},
-               {2, "Completed. 2 of 3 servers responded.", 2},  // the last one: the coordinator completes
+               {2, "Completed. 2 of 3 servers responded.", 2},    // the last one: the coordinator completes
                {-1, "Completed. 0 of 3 servers responded.", 0}};  // none starts at all
   for (const Case &c : cases) {
     SCOPED_TRACE(c.failing);

@@ -160,7 +160,7 @@ TEST_F(QueryServerTest, AlphaExampleLandsAtRowZeroWithItsTexts) {
 TEST_F(QueryServerTest, AttemptsTimeOutsAndFailedReceives) {
   FakeServer *silent = AddFake();  // record 0: never answers
   silent->laterAction = FAKE_IGNORE;
-  FakeServer *third = AddFake();   // record 1: answers only the third request
+  FakeServer *third = AddFake();  // record 1: answers only the third request
   third->script[0] = third->script[1] = FAKE_IGNORE;
   third->scriptLength = 2;
   SetFakeReply(third, "\\hostname\\Third", "");
@@ -206,8 +206,7 @@ TEST_F(QueryServerTest, AttemptsTimeOutsAndFailedReceives) {
   // WSAEMSGSIZE: a failed receive shows the latest text again and retries at once, no wait.
   SCOPED_TRACE("failed receives retry at once");
   const std::string querying2 = Format("Querying 127.0.0.1:%d...", oversizeFirst->port);
-  EXPECT_EQ((std::vector<std::string>{querying2, querying2, querying2}),
-            TextsForPort(oversizeFirst->port));
+  EXPECT_EQ((std::vector<std::string>{querying2, querying2, querying2}), TextsForPort(oversizeFirst->port));
   EXPECT_EQ(3, oversizeFirst->requests);
   EXPECT_STREQ("Fits", records[2].hostName);
   EXPECT_EQ(1, records[2].playerCount);
@@ -307,8 +306,7 @@ TEST_F(QueryServerTest, HostNameIsLookedUpAndQueriedAtItsAddress) {
   ASSERT_TRUE(RunPass(10000));
   EXPECT_EQ((std::vector<std::string>{"Refreshing...", "Resolving 'localhost'...",
                                       Format("Querying 127.0.0.1:%d...", fake->port),
-                                      "Found 0 players on 'Named'",
-                                      "Completed. 1 of 1 server responded."}),
+                                      "Found 0 players on 'Named'", "Completed. 1 of 1 server responded."}),
             StatusTexts(0, ""));
   EXPECT_EQ(Format("localhost:%d", fake->port), ServerCellText(0, 1));
 }
@@ -317,8 +315,10 @@ TEST_F(QueryServerTest, HostNameIsLookedUpAndQueriedAtItsAddress) {
 // fields and their record; the record after the table's end is not touched.
 TEST_F(QueryServerTest, FullSizeAndGarbageRepliesNeverOverrun) {
   FakeServer *full = AddFake();
-  std::string reply = "\xff\xff\xff\xff" "print\n\\hostname\\" + std::string(1000, 'H') + "\\mapname\\" +
-                      std::string(700, 'M') + "\\maxclients\\99999999999\n";
+  std::string reply =
+      "\xff\xff\xff\xff"
+      "print\n\\hostname\\" +
+      std::string(1000, 'H') + "\\mapname\\" + std::string(700, 'M') + "\\maxclients\\99999999999\n";
   while (reply.size() < RECEIVE_BUFFER_SIZE) reply += "-7 9 \"" + std::string(12, 'n') + "\"\n";
   reply.resize(RECEIVE_BUFFER_SIZE);  // exactly the buffer: it fits, with no room for a terminator
   memcpy(full->reply, reply.data(), reply.size());

@@ -52,8 +52,10 @@ class SearchWalk : public ::testing::Test {
     for (const LaunchBox &box : boxes) {
       size_t from = box.text.find("in:\n    ");
       size_t to = box.text.find("\nIs this");
-      if (from == std::string::npos || to == std::string::npos) dirs.push_back("<" + box.text + ">");
-      else dirs.push_back(box.text.substr(from + 8, to - from - 8));
+      if (from == std::string::npos || to == std::string::npos)
+        dirs.push_back("<" + box.text + ">");
+      else
+        dirs.push_back(box.text.substr(from + 8, to - from - 8));
     }
     return dirs;
   }

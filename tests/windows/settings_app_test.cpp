@@ -43,8 +43,7 @@ struct FakeServer {
 
 DWORD WINAPI ServeStatus(LPVOID param) {
   FakeServer *server = (FakeServer *)param;
-  static const char reply[] =
-      "\xFF\xFF\xFF\xFFprint\n\\hostname\\Fake\\mapname\\q2dm1\\maxclients\\8\n";
+  static const char reply[] = "\xFF\xFF\xFF\xFFprint\n\\hostname\\Fake\\mapname\\q2dm1\\maxclients\\8\n";
   DWORD start = GetTickCount();
   while (!server->stop && GetTickCount() - start < SERVER_LIFETIME_MS) {
     fd_set readable;
@@ -138,8 +137,7 @@ class Browser {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     char commandLine[] = "VarnetBrowser.exe";
-    if (!CreateProcessA(exe.c_str(), commandLine, NULL, NULL, FALSE, 0, NULL, dir.c_str(), &startup,
-                        &info)) {
+    if (!CreateProcessA(exe.c_str(), commandLine, NULL, NULL, FALSE, 0, NULL, dir.c_str(), &startup, &info)) {
       return false;
     }
     started = true;
@@ -151,8 +149,7 @@ class Browser {
       if (statusBar == NULL) Sleep(50);
     }
     DWORD_PTR ignored;
-    return statusBar != NULL &&
-           SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored) != 0;
+    return statusBar != NULL && SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored) != 0;
   }
   // The exit code, or -1 when the program had to be stopped.
   int WaitForEnd(void) {

@@ -96,11 +96,11 @@ TEST_F(MachineSettings, KeyLivesInThe32BitView) {
   SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER);
   const char redirected[] = "SOFTWARE\\Wow6432Node\\tallow\\Varnet Server Browser";
   HKEY key;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, redirected, 0,
-                                         KEY_READ | KEY_WOW64_64KEY, &key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, redirected, 0, KEY_READ | KEY_WOW64_64KEY, &key));
   RegCloseKey(key);
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0,
-                                         KEY_READ | KEY_WOW64_64KEY, &key));
+  EXPECT_NE(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_READ | KEY_WOW64_64KEY, &key));
 }
 
 TEST_F(MachineSettings, ValuesLoadAsStoredAndSaveBackUnchanged) {
@@ -157,8 +157,8 @@ TEST_F(MachineSettings, BadDirectoryValuesEndTerminatedOrIgnored) {
   for (const BadValue &c : cases) {
     SCOPED_TRACE(c.what);
     DeleteSettingsKey(HKEY_LOCAL_MACHINE);
-    ASSERT_TRUE(PutSettingsValue(HKEY_LOCAL_MACHINE, DIR_VALUE, c.type, c.bytes.data(),
-                                 (DWORD)c.bytes.size()));
+    ASSERT_TRUE(
+        PutSettingsValue(HKEY_LOCAL_MACHINE, DIR_VALUE, c.type, c.bytes.data(), (DWORD)c.bytes.size()));
     memset(gameDir, 'X', sizeof gameDir);  // anything left unterminated would show
     CopyText(gameDir, sizeof gameDir, "before\\");
     memset(gameDir + 8, 'X', sizeof gameDir - 8);
@@ -191,8 +191,8 @@ TEST_F(MachineSettings, MethodBytesAreTakenAsTheyCome) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     DeleteSettingsKey(HKEY_LOCAL_MACHINE);
-    ASSERT_TRUE(PutSettingsValue(HKEY_LOCAL_MACHINE, METHOD_VALUE, c.type, c.bytes.data(),
-                                 (DWORD)c.bytes.size()));
+    ASSERT_TRUE(
+        PutSettingsValue(HKEY_LOCAL_MACHINE, METHOD_VALUE, c.type, c.bytes.data(), (DWORD)c.bytes.size()));
     startupMethod = 1;
     LoadSettings();
     EXPECT_EQ(c.expected, startupMethod);
@@ -224,8 +224,7 @@ TEST_F(SettingsFallback, LockedMachineKeyFallsBackToTheUserKey) {
   ASSERT_TRUE(PutSettingsText(machineRoot, DIR_VALUE, "C:\\Old\\"));
   ASSERT_TRUE(LockSettingsKey(machineRoot));
   HKEY probe;  // the lock holds: the key can't be opened for writing
-  ASSERT_NE(ERROR_SUCCESS,
-            RegOpenKeyExA(machineRoot, SETTINGS_KEY, 0, KEY_WRITE | KEY_WOW64_32KEY, &probe));
+  ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExA(machineRoot, SETTINGS_KEY, 0, KEY_WRITE | KEY_WOW64_32KEY, &probe));
 
   SetSettings("D:\\Found\\", "quake2.exe", 2);
   SaveSettingsTo(machineRoot, userRoot);

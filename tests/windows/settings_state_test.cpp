@@ -120,7 +120,8 @@ class SaveStateTest : public testing::Test {
 };
 
 TEST_F(SaveStateTest, CachePathsAreTheStartUpDirectoryAndLocalAppData) {
-  EXPECT_EQ(0, _stricmp(Join(startDir, CACHE_FILE_NAME).c_str(), Narrow(cachePath).c_str())) << Narrow(cachePath);
+  EXPECT_EQ(0, _stricmp(Join(startDir, CACHE_FILE_NAME).c_str(), Narrow(cachePath).c_str()))
+      << Narrow(cachePath);
   char localAppData[MAX_PATH] = "";
   ASSERT_NE(0u, GetEnvironmentVariableA("LOCALAPPDATA", localAppData, sizeof localAppData));
   EXPECT_EQ(Join(Join(localAppData, APP_NAME), CACHE_FILE_NAME), resolvedUserCache);

@@ -72,23 +72,20 @@ static const char *const worldMap[MAP_ROWS] = {
 };
 
 static const char *const playerArt[] = {
-    "......KKKK......", ".....KHHHHK.....", ".....KSSSsK.....", ".....KSSSsK.....",
-    "...KKKKSsKKKK...", "..KBBBBBBBBBbK..", "..KBKBBBBBbKbK..", "..KBKBBBBBbKbK..",
-    "..KBKBBBBBbKbK..", "..KSKYYYYYYKsK..", "..KKKPPPPPpKKK..", "....KPPKKPpK....",
-    "....KPPKKPpK....", "...KDDDKKDDDK...",
+    "......KKKK......", ".....KHHHHK.....", ".....KSSSsK.....", ".....KSSSsK.....", "...KKKKSsKKKK...",
+    "..KBBBBBBBBBbK..", "..KBKBBBBBbKbK..", "..KBKBBBBBbKbK..", "..KBKBBBBBbKbK..", "..KSKYYYYYYKsK..",
+    "..KKKPPPPPpKKK..", "....KPPKKPpK....", "....KPPKKPpK....", "...KDDDKKDDDK...",
 };
 
 static const PaletteKey playerKeys[] = {
-    {'K', 20, 20, 24},    {'H', 100, 60, 25},  {'S', 245, 200, 160}, {'s', 205, 155, 115},
-    {'B', 50, 100, 210},  {'b', 30, 60, 150},  {'Y', 170, 130, 40},  {'P', 85, 95, 60},
-    {'p', 60, 68, 40},    {'D', 60, 45, 30},
+    {'K', 20, 20, 24},  {'H', 100, 60, 25},  {'S', 245, 200, 160}, {'s', 205, 155, 115}, {'B', 50, 100, 210},
+    {'b', 30, 60, 150}, {'Y', 170, 130, 40}, {'P', 85, 95, 60},    {'p', 60, 68, 40},    {'D', 60, 45, 30},
 };
 
 static const char *const serverArt[] = {
-    "..KKKKKKKKKKKK..", "..KLLLLLLLLLLK..", "..KLSSSSSSSSMK..", "..KLSCCCSSSSMK..",
-    "..KLSSSSSSSSMK..", "..KLSCCCCCSSMK..", "..KLSSSSSSSSMK..", "..KLMMMMMMMMMK..",
-    "..KKKKKKKKKKKK..", "......KMMK......", ".KKKKKKKKKKKKKK.", ".KLDDDDLLLLLgMK.",
-    ".KMMMMMMMMMMMMK.", ".KKKKKKKKKKKKKK.",
+    "..KKKKKKKKKKKK..", "..KLLLLLLLLLLK..", "..KLSSSSSSSSMK..", "..KLSCCCSSSSMK..", "..KLSSSSSSSSMK..",
+    "..KLSCCCCCSSMK..", "..KLSSSSSSSSMK..", "..KLMMMMMMMMMK..", "..KKKKKKKKKKKK..", "......KMMK......",
+    ".KKKKKKKKKKKKKK.", ".KLDDDDLLLLLgMK.", ".KMMMMMMMMMMMMK.", ".KKKKKKKKKKKKKK.",
 };
 
 static const PaletteKey serverKeys[] = {
@@ -140,13 +137,12 @@ static Colour GetPixel(const Picture *picture, int x, int y) {
 // An opaque pixel with a transparent 4-neighbour; these form a one-pixel outline.
 static int IsEdge(const Picture *picture, int x, int y) {
   if (!IsOpaque(picture, x, y)) return 0;
-  return !IsOpaque(picture, x - 1, y) || !IsOpaque(picture, x + 1, y) ||
-         !IsOpaque(picture, x, y - 1) || !IsOpaque(picture, x, y + 1);
+  return !IsOpaque(picture, x - 1, y) || !IsOpaque(picture, x + 1, y) || !IsOpaque(picture, x, y - 1) ||
+         !IsOpaque(picture, x, y + 1);
 }
 
 // Rows of unequal length or a drawing that leaves the picture are typing mistakes.
-static int CheckPixelArt(const Picture *picture, const char *const *rows, int rowCount,
-                         int left, int top) {
+static int CheckPixelArt(const Picture *picture, const char *const *rows, int rowCount, int left, int top) {
   int width = (int)strlen(rows[0]);
   for (int y = 0; y < rowCount; y++) {
     if ((int)strlen(rows[y]) != width) {
@@ -155,14 +151,13 @@ static int CheckPixelArt(const Picture *picture, const char *const *rows, int ro
     }
   }
   if (left + width <= picture->width && top + rowCount <= picture->height) return 1;
-  fprintf(stderr, "pixel art does not fit the %d x %d picture\n", picture->width,
-          picture->height);
+  fprintf(stderr, "pixel art does not fit the %d x %d picture\n", picture->width, picture->height);
   return 0;
 }
 
 // Copies a drawing onto the picture at (left, top); returns 0 on a letter with no colour.
-static int DrawPixelArt(Picture *picture, const char *const *rows, int rowCount,
-                        const PaletteKey *keys, int keyCount, int left, int top) {
+static int DrawPixelArt(Picture *picture, const char *const *rows, int rowCount, const PaletteKey *keys,
+                        int keyCount, int left, int top) {
   if (!CheckPixelArt(picture, rows, rowCount, left, top)) return 0;
   for (int y = 0; y < rowCount; y++) {
     for (int x = 0; rows[y][x] != 0; x++) {
@@ -223,8 +218,8 @@ static void DrawPingDisc(Picture *picture, Colour base) {
   for (int y = 0; y < 14; y++) {
     for (int x = 0; x < 16; x++) {
       if (!InPingDisc(x, y)) continue;
-      int rim = !InPingDisc(x - 1, y) || !InPingDisc(x + 1, y) || !InPingDisc(x, y - 1) ||
-                !InPingDisc(x, y + 1);
+      int rim =
+          !InPingDisc(x - 1, y) || !InPingDisc(x + 1, y) || !InPingDisc(x, y - 1) || !InPingDisc(x, y + 1);
       if (rim) {
         SetPixel(picture, x, y, Scale(base, 0.28));
         continue;
@@ -348,8 +343,7 @@ static int CollectPalette(const Picture *picture, int shift, unsigned char (*pal
 }
 
 // Exact colours when they fit; otherwise channels are rounded ever more coarsely until they do.
-static int BuildPalette(const Picture *picture, unsigned char (*palette)[3],
-                        unsigned char *indices) {
+static int BuildPalette(const Picture *picture, unsigned char (*palette)[3], unsigned char *indices) {
   int maxColours = 1 << picture->bitCount;
   for (int shift = 0; shift < 8; shift++) {
     int count = CollectPalette(picture, shift, palette, indices, maxColours);
@@ -389,8 +383,7 @@ static void PutInfoHeader(ByteBuffer *buffer, const Picture *picture) {
   Put16(buffer, 1);
   Put16(buffer, (unsigned)picture->bitCount);
   Put32(buffer, 0);  // BI_RGB
-  Put32(buffer, (unsigned)((RowBytes(picture->width, picture->bitCount) +
-                            RowBytes(picture->width, 1)) * h));
+  Put32(buffer, (unsigned)((RowBytes(picture->width, picture->bitCount) + RowBytes(picture->width, 1)) * h));
   Put32(buffer, 0);
   Put32(buffer, 0);
   Put32(buffer, 0);  // 0 = the full 2^bitCount table follows
@@ -407,15 +400,16 @@ static void PutColourTable(ByteBuffer *buffer, unsigned char (*palette)[3], int 
 }
 
 // Rows go bottom-up, each padded to 4 bytes; at 4 bits the left pixel is the high nibble.
-static void PutXorBitmap(ByteBuffer *buffer, const Picture *picture,
-                         const unsigned char *indices) {
+static void PutXorBitmap(ByteBuffer *buffer, const Picture *picture, const unsigned char *indices) {
   int rowBytes = RowBytes(picture->width, picture->bitCount);
   for (int y = picture->height - 1; y >= 0; y--) {
     unsigned char row[MAX_SIDE] = {0};
     for (int x = 0; x < picture->width; x++) {
       unsigned index = indices[y * picture->width + x];
-      if (picture->bitCount == 8) row[x] = (unsigned char)index;
-      else row[x / 2] |= (unsigned char)(x % 2 ? index : index << 4);
+      if (picture->bitCount == 8)
+        row[x] = (unsigned char)index;
+      else
+        row[x / 2] |= (unsigned char)(x % 2 ? index : index << 4);
     }
     for (int i = 0; i < rowBytes; i++) Put8(buffer, row[i]);
   }
@@ -449,8 +443,7 @@ static int EncodeImage(const Picture *picture, ByteBuffer *buffer) {
 }
 
 // ICONDIR, one ICONDIRENTRY per image, then the images in the same order.
-static void PutDirectory(ByteBuffer *header, Picture *const *images, const ByteBuffer *encoded,
-                         int count) {
+static void PutDirectory(ByteBuffer *header, Picture *const *images, const ByteBuffer *encoded, int count) {
   unsigned offset = (unsigned)(6 + 16 * count);
   Put16(header, 0);
   Put16(header, 1);  // icon, not cursor
@@ -469,8 +462,7 @@ static void PutDirectory(ByteBuffer *header, Picture *const *images, const ByteB
   }
 }
 
-static int WriteIcon(const char *directory, const char *name, Picture *const *images,
-                     int count) {
+static int WriteIcon(const char *directory, const char *name, Picture *const *images, int count) {
   ByteBuffer encoded[MAX_IMAGES], header;
   char path[PATH_SIZE];
   if (count > MAX_IMAGES) return 0;
@@ -488,8 +480,7 @@ static int WriteIcon(const char *directory, const char *name, Picture *const *im
   }
   int ok = fwrite(header.data, 1, (size_t)header.length, file) == (size_t)header.length;
   for (int i = 0; i < count && ok; i++)
-    ok = fwrite(encoded[i].data, 1, (size_t)encoded[i].length, file) ==
-         (size_t)encoded[i].length;
+    ok = fwrite(encoded[i].data, 1, (size_t)encoded[i].length, file) == (size_t)encoded[i].length;
   return fclose(file) == 0 && ok;
 }
 
@@ -510,8 +501,7 @@ static int MakeAppIcon(const char *directory) {
   GlobeView smallView = {8.0, 8.0, 7.3, -30.0, 25.0};
   StartPicture(large, 32, 32, 8);
   DrawGlobe(large, &largeView, 0.6);
-  int drawn = DrawPixelArt(large, serverArt, COUNT_OF(serverArt), serverKeys,
-                           COUNT_OF(serverKeys), 16, 18);
+  int drawn = DrawPixelArt(large, serverArt, COUNT_OF(serverArt), serverKeys, COUNT_OF(serverKeys), 16, 18);
   if (!drawn) return 0;
   StartPicture(small, 16, 16, 8);
   DrawGlobe(small, &smallView, 0.5);
@@ -519,8 +509,8 @@ static int MakeAppIcon(const char *directory) {
   return WriteIcon(directory, "app.ico", images, 2);
 }
 
-static int MakeArtIcon(const char *directory, const char *name, const char *const *rows,
-                       int rowCount, const PaletteKey *keys, int keyCount) {
+static int MakeArtIcon(const char *directory, const char *name, const char *const *rows, int rowCount,
+                       const PaletteKey *keys, int keyCount) {
   Picture art, *picture = &art;
   StartPicture(picture, 16, 14, 4);
   if (!DrawPixelArt(picture, rows, rowCount, keys, keyCount, 0, 0)) return 0;
@@ -551,10 +541,10 @@ int main(int argc, char **argv) {
   Colour green = {40, 190, 40}, yellow = {240, 210, 0}, red = {225, 30, 30};
   int ok = CheckWorldMap();
   ok = ok && MakeAppIcon(directory);
-  ok = ok && MakeArtIcon(directory, "player.ico", playerArt, COUNT_OF(playerArt), playerKeys,
-                         COUNT_OF(playerKeys));
-  ok = ok && MakeArtIcon(directory, "server.ico", serverArt, COUNT_OF(serverArt), serverKeys,
-                         COUNT_OF(serverKeys));
+  ok = ok &&
+       MakeArtIcon(directory, "player.ico", playerArt, COUNT_OF(playerArt), playerKeys, COUNT_OF(playerKeys));
+  ok = ok &&
+       MakeArtIcon(directory, "server.ico", serverArt, COUNT_OF(serverArt), serverKeys, COUNT_OF(serverKeys));
   ok = ok && MakePingIcon(directory, "ping_green.ico", green);
   ok = ok && MakePingIcon(directory, "ping_yellow.ico", yellow);
   ok = ok && MakePingIcon(directory, "ping_red.ico", red);

@@ -43,7 +43,7 @@ struct Connection {
   bool paced;
   size_t pieceBytes;  // paced: bytes per piece, and the pause before each
   int pauseMs;
-  size_t pacedEnd;  // paced: the output from here on goes out at once
+  size_t pacedEnd;      // paced: the output from here on goes out at once
   HttpRequest request;  // gated: the request to answer once the gate opens
   int64_t nextPieceNs;
   int64_t deadlineNs;
@@ -57,8 +57,8 @@ std::vector<Connection> connections;
 unsigned connectionCount;
 
 void CloseConnection(Connection *connection, const char *why) {
-  LogLine("http closed, %s, sent %llu bytes (#%u)", why,
-          (unsigned long long)connection->totalSent, connection->id);
+  LogLine("http closed, %s, sent %llu bytes (#%u)", why, (unsigned long long)connection->totalSent,
+          connection->id);
   close(connection->fd);
   connection->fd = -1;
   connection->state = CONNECTION_CLOSED;
@@ -126,8 +126,7 @@ bool MakeListBody(std::string *body) {
   return true;
 }
 
-void StartSending(Connection *connection, const std::string &output, int status,
-                  uint64_t contentLength) {
+void StartSending(Connection *connection, const std::string &output, int status, uint64_t contentLength) {
   connection->state = CONNECTION_SENDING;
   connection->output = output;
   connection->sent = 0;
@@ -151,8 +150,8 @@ void SendList(Connection *connection) {
     uint64_t promised = body.empty() ? 64 : body.size();
     BuildHttpHeader(200, "text/plain", promised, &header);
     StartSending(connection, header + body.substr(0, body.size() / 2), 200, promised);
-    LogLine("http cutoff after %zu of %llu body bytes (#%u)", body.size() / 2,
-            (unsigned long long)promised, connection->id);
+    LogLine("http cutoff after %zu of %llu body bytes (#%u)", body.size() / 2, (unsigned long long)promised,
+            connection->id);
     return;
   }
   BuildHttpHeader(200, "text/plain", body.size(), &header);
@@ -182,27 +181,24 @@ void SendSizedList(Connection *connection) {
 }
 
 void LogRequest(const Connection &connection, const HttpRequest &request) {
-  LogLine("http %s %s ua=\"%s\" cache-control=\"%s\" pragma=\"%s\" if-modified-since=\"%s\" "
-          "if-none-match=\"%s\" (#%u)",
-          EscapeForLog(request.method.data(), request.method.size(), 16).c_str(),
-          EscapeForLog(request.path.data(), request.path.size(), LOGGED_HEADER_BYTES).c_str(),
-          EscapeForLog(request.userAgent.data(), request.userAgent.size(), LOGGED_HEADER_BYTES)
-              .c_str(),
-          EscapeForLog(request.cacheControl.data(), request.cacheControl.size(),
-                       LOGGED_HEADER_BYTES).c_str(),
-          EscapeForLog(request.pragma.data(), request.pragma.size(), LOGGED_HEADER_BYTES).c_str(),
-          EscapeForLog(request.ifModifiedSince.data(), request.ifModifiedSince.size(),
-                       LOGGED_HEADER_BYTES).c_str(),
-          EscapeForLog(request.ifNoneMatch.data(), request.ifNoneMatch.size(),
-                       LOGGED_HEADER_BYTES).c_str(),
-          connection.id);
+  LogLine(
+      "http %s %s ua=\"%s\" cache-control=\"%s\" pragma=\"%s\" if-modified-since=\"%s\" "
+      "if-none-match=\"%s\" (#%u)",
+      EscapeForLog(request.method.data(), request.method.size(), 16).c_str(),
+      EscapeForLog(request.path.data(), request.path.size(), LOGGED_HEADER_BYTES).c_str(),
+      EscapeForLog(request.userAgent.data(), request.userAgent.size(), LOGGED_HEADER_BYTES).c_str(),
+      EscapeForLog(request.cacheControl.data(), request.cacheControl.size(), LOGGED_HEADER_BYTES).c_str(),
+      EscapeForLog(request.pragma.data(), request.pragma.size(), LOGGED_HEADER_BYTES).c_str(),
+      EscapeForLog(request.ifModifiedSince.data(), request.ifModifiedSince.size(), LOGGED_HEADER_BYTES)
+          .c_str(),
+      EscapeForLog(request.ifNoneMatch.data(), request.ifNoneMatch.size(), LOGGED_HEADER_BYTES).c_str(),
+      connection.id);
 }
 
 void Respond(Connection *connection, const HttpRequest &request) {
   std::string path = request.path.substr(0, request.path.find('?'));
   if (request.method != "GET") return SendErrorPage(connection, 405);
-  if (path != "/servers.txt" || labMaster.mode == MASTER_404)
-    return SendErrorPage(connection, 404);
+  if (path != "/servers.txt" || labMaster.mode == MASTER_404) return SendErrorPage(connection, 404);
   if (labMaster.mode == MASTER_HANG) {
     connection->state = CONNECTION_HANGING;
     connection->deadlineNs = NO_DEADLINE;
@@ -218,8 +214,7 @@ bool RefillGenerated(Connection *connection) {
   uint64_t remaining = connection->generatedTotal - connection->generatedOffset;
   size_t chunk = remaining < GENERATED_CHUNK ? (size_t)remaining : (size_t)GENERATED_CHUNK;
   connection->output.resize(chunk);
-  FillSizedList(connection->generatedTotal, connection->generatedOffset, &connection->output[0],
-                chunk);
+  FillSizedList(connection->generatedTotal, connection->generatedOffset, &connection->output[0], chunk);
   connection->generatedOffset += chunk;
   connection->sent = 0;
   return true;
@@ -229,8 +224,7 @@ void FinishSending(Connection *connection, int64_t now) {
   shutdown(connection->fd, SHUT_WR);
   connection->state = CONNECTION_DRAINING;
   connection->deadlineNs = now + DRAIN_TIMEOUT_MS * NS_PER_MS;
-  LogLine("http sent %llu bytes (#%u)", (unsigned long long)connection->totalSent,
-          connection->id);
+  LogLine("http sent %llu bytes (#%u)", (unsigned long long)connection->totalSent, connection->id);
 }
 
 void PumpConnection(Connection *connection, int64_t now) {
@@ -240,12 +234,11 @@ void PumpConnection(Connection *connection, int64_t now) {
     if (connection->paced && connection->sent == connection->allowed) {
       if (now < connection->nextPieceNs) return;
       connection->allowed += connection->pieceBytes;
-      if (connection->allowed >= connection->pacedEnd)
-        connection->allowed = connection->output.size();
+      if (connection->allowed >= connection->pacedEnd) connection->allowed = connection->output.size();
     }
     size_t end = connection->paced ? connection->allowed : connection->output.size();
-    ssize_t sent = send(connection->fd, connection->output.data() + connection->sent,
-                        end - connection->sent, MSG_NOSIGNAL);
+    ssize_t sent = send(connection->fd, connection->output.data() + connection->sent, end - connection->sent,
+                        MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
       return CloseConnection(connection, strerror(errno));
@@ -283,8 +276,7 @@ void ReceiveRequest(Connection *connection, const char *data, size_t length) {
   if (parsed > 0) return AnswerRequest(connection, request);
   if (parsed < 0 || connection->input.size() > MAX_REQUEST_HEAD) {
     LogLine("http bad request \"%s\" (#%u)",
-            EscapeForLog(connection->input.data(), connection->input.size(), 80).c_str(),
-            connection->id);
+            EscapeForLog(connection->input.data(), connection->input.size(), 80).c_str(), connection->id);
     SendErrorPage(connection, 400);
   }
 }
@@ -304,8 +296,7 @@ void ReadConnection(Connection *connection, int64_t now) {
 
 short ConnectionEvents(const Connection &connection, int64_t now) {
   if (connection.state != CONNECTION_SENDING) return POLLIN;
-  bool waiting = connection.paced && connection.sent == connection.allowed &&
-                 now < connection.nextPieceNs;
+  bool waiting = connection.paced && connection.sent == connection.allowed && now < connection.nextPieceNs;
   return waiting ? 0 : POLLOUT;
 }
 
@@ -326,9 +317,9 @@ bool OpenMaster() {
   // Not fatal: a test may write the file after the lab is up. Until then requests get a 500.
   if (!labMaster.file.empty() && access(labMaster.file.c_str(), R_OK) != 0)
     LogLine("http warning: %s is not readable yet", labMaster.file.c_str());
-  LogLine("http master listening on %d mode %s file \"%s\" piece %d pause %d size %llu",
-          labMaster.port, MasterModeName(labMaster.mode), labMaster.file.c_str(),
-          labMaster.piece, labMaster.pauseMs, (unsigned long long)labMaster.size);
+  LogLine("http master listening on %d mode %s file \"%s\" piece %d pause %d size %llu", labMaster.port,
+          MasterModeName(labMaster.mode), labMaster.file.c_str(), labMaster.piece, labMaster.pauseMs,
+          (unsigned long long)labMaster.size);
   return true;
 }
 
@@ -345,8 +336,7 @@ void AddMasterPolls(PollSet *set, int64_t now) {
   AddPoll(set, listenFd, POLLIN, OWNER_HTTP_LISTEN, 0);
   for (size_t i = 0; i < connections.size(); i++) {
     if (connections[i].state == CONNECTION_CLOSED) continue;
-    AddPoll(set, connections[i].fd, ConnectionEvents(connections[i], now), OWNER_HTTP_CONNECTION,
-            i);
+    AddPoll(set, connections[i].fd, ConnectionEvents(connections[i], now), OWNER_HTTP_CONNECTION, i);
   }
 }
 
@@ -365,10 +355,8 @@ void RunMasterTimers(int64_t now) {
   for (size_t i = 0; i < connections.size(); i++) {
     Connection *connection = &connections[i];
     if (connection->state == CONNECTION_GATED) OpenGate(connection);
-    if (connection->state == CONNECTION_SENDING && connection->paced)
-      PumpConnection(connection, now);
-    bool timed = connection->state == CONNECTION_READING ||
-                 connection->state == CONNECTION_DRAINING;
+    if (connection->state == CONNECTION_SENDING && connection->paced) PumpConnection(connection, now);
+    bool timed = connection->state == CONNECTION_READING || connection->state == CONNECTION_DRAINING;
     if (timed && now >= connection->deadlineNs) CloseConnection(connection, "timed out");
   }
 }
@@ -380,8 +368,7 @@ int64_t NextMasterDue() {
     int64_t next = NO_DEADLINE;
     if (connection.state == CONNECTION_READING || connection.state == CONNECTION_DRAINING)
       next = connection.deadlineNs;
-    if (connection.state == CONNECTION_SENDING && connection.paced &&
-        connection.sent == connection.allowed)
+    if (connection.state == CONNECTION_SENDING && connection.paced && connection.sent == connection.allowed)
       next = connection.nextPieceNs;
     if (connection.state == CONNECTION_GATED) next = MonotonicNs() + GATE_POLL_MS * NS_PER_MS;
     if (next < due) due = next;

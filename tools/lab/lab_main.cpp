@@ -139,8 +139,10 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
   if (name == "--server") return AddServerOption(value);
   if (name == "--master") return SetMasterFromOption(value);
   if (name == "--lifetime") return SetLifetime(value, options);
-  if (name == "--log") options->logPath = value;
-  else if (name == "--ready") options->readyPath = value;
+  if (name == "--log")
+    options->logPath = value;
+  else if (name == "--ready")
+    options->readyPath = value;
   else {
     fprintf(stderr, "varnet-lab: unknown option %s\n%s", name.c_str(), USAGE);
     return false;
@@ -205,8 +207,7 @@ void DispatchPolls(const PollSet &set, int64_t now) {
     const PollSlot &slot = set.slots[i];
     if (slot.owner == OWNER_WAKE) {
       char drain[64];
-      while (read(wakePipe[0], drain, sizeof(drain)) > 0) {
-      }
+      while (read(wakePipe[0], drain, sizeof(drain)) > 0) {}
     } else if (slot.owner == OWNER_UDP) {
       ReadGameServer(slot.index, now);
     } else {
@@ -302,8 +303,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!WriteReadyFile(options.readyPath)) {
-    fprintf(stderr, "varnet-lab: cannot write %s: %s\n", options.readyPath.c_str(),
-            strerror(errno));
+    fprintf(stderr, "varnet-lab: cannot write %s: %s\n", options.readyPath.c_str(), strerror(errno));
     return 1;
   }
   LogLine("lab ready, pid %ld, %zu servers, lifetime %.3f s", (long)getpid(), labServers.size(),

@@ -15,16 +15,24 @@ struct ModeName {
 };
 
 const ModeName serverModeNames[] = {
-    {MODE_NORMAL, "normal"},   {MODE_SILENT, "silent"},         {MODE_CLOSED, "closed"},
-    {MODE_GARBAGE, "garbage"}, {MODE_OVERSIZE, "oversize"},     {MODE_EMPTY, "empty"},
-    {MODE_MANYPLAYERS, "manyplayers"}, {MODE_LONGHOST, "longhost"}, {MODE_LONGNAMES, "longnames"},
-    {MODE_NUL, "nul"},         {MODE_NOLF, "nolf"},             {MODE_CRONLY, "cronly"},
+    {MODE_NORMAL, "normal"},
+    {MODE_SILENT, "silent"},
+    {MODE_CLOSED, "closed"},
+    {MODE_GARBAGE, "garbage"},
+    {MODE_OVERSIZE, "oversize"},
+    {MODE_EMPTY, "empty"},
+    {MODE_MANYPLAYERS, "manyplayers"},
+    {MODE_LONGHOST, "longhost"},
+    {MODE_LONGNAMES, "longnames"},
+    {MODE_NUL, "nul"},
+    {MODE_NOLF, "nolf"},
+    {MODE_CRONLY, "cronly"},
 };
 
 const ModeName masterModeNames[] = {
-    {MASTER_LIST, "list"},   {MASTER_404, "404"},       {MASTER_EMPTYBODY, "emptybody"},
-    {MASTER_SLOW, "slow"},   {MASTER_SIZE, "size"},     {MASTER_CUTOFF, "cutoff"},
-    {MASTER_HANG, "hang"},   {MASTER_NUL, "nul"},       {MASTER_BOM, "bom"},
+    {MASTER_LIST, "list"},         {MASTER_404, "404"},   {MASTER_EMPTYBODY, "emptybody"},
+    {MASTER_SLOW, "slow"},         {MASTER_SIZE, "size"}, {MASTER_CUTOFF, "cutoff"},
+    {MASTER_HANG, "hang"},         {MASTER_NUL, "nul"},   {MASTER_BOM, "bom"},
     {MASTER_SLOWHEAD, "slowhead"},
 };
 
@@ -75,12 +83,12 @@ bool ParseNumber(const std::string &text, long long minimum, long long maximum, 
   return true;
 }
 
-bool IntOption(const std::string &key, const std::string &value, long long minimum,
-               long long maximum, int *field, char *error, size_t errorSize) {
+bool IntOption(const std::string &key, const std::string &value, long long minimum, long long maximum,
+               int *field, char *error, size_t errorSize) {
   long long parsed = 0;
   if (!ParseNumber(value, minimum, maximum, &parsed)) {
-    SetError(error, errorSize, "%s=%s: want a whole number from %lld to %lld", key.c_str(),
-             value.c_str(), minimum, maximum);
+    SetError(error, errorSize, "%s=%s: want a whole number from %lld to %lld", key.c_str(), value.c_str(),
+             minimum, maximum);
     return false;
   }
   *field = (int)parsed;
@@ -109,14 +117,12 @@ std::string Trim(const std::string &text) {
 // One NAME/SCORE/PING entry. The numbers are taken from the right so a name may hold '/'.
 bool ParsePlayer(const std::string &entry, LabPlayer *player, char *error, size_t errorSize) {
   size_t pingSlash = entry.rfind('/');
-  size_t scoreSlash = pingSlash == std::string::npos || pingSlash == 0
-                          ? std::string::npos
-                          : entry.rfind('/', pingSlash - 1);
+  size_t scoreSlash =
+      pingSlash == std::string::npos || pingSlash == 0 ? std::string::npos : entry.rfind('/', pingSlash - 1);
   long long score = 0;
   long long ping = 0;
   if (scoreSlash == std::string::npos ||
-      !ParseNumber(Trim(entry.substr(scoreSlash + 1, pingSlash - scoreSlash - 1)), -99999, 99999,
-                   &score) ||
+      !ParseNumber(Trim(entry.substr(scoreSlash + 1, pingSlash - scoreSlash - 1)), -99999, 99999, &score) ||
       !ParseNumber(Trim(entry.substr(pingSlash + 1)), 0, 99999, &ping)) {
     SetError(error, errorSize, "player \"%s\": want NAME/SCORE/PING", entry.c_str());
     return false;
@@ -127,8 +133,7 @@ bool ParsePlayer(const std::string &entry, LabPlayer *player, char *error, size_
   return true;
 }
 
-int *ServerIntField(LabServer *server, const std::string &key, long long *minimum,
-                    long long *maximum) {
+int *ServerIntField(LabServer *server, const std::string &key, long long *minimum, long long *maximum) {
   *minimum = 0;
   *maximum = 1000000000;
   if (key == "port" || key == "fromport") *minimum = 1, *maximum = 65535;
@@ -143,8 +148,7 @@ int *ServerIntField(LabServer *server, const std::string &key, long long *minimu
   return NULL;
 }
 
-int *MasterIntField(LabMaster *master, const std::string &key, long long *minimum,
-                    long long *maximum) {
+int *MasterIntField(LabMaster *master, const std::string &key, long long *minimum, long long *maximum) {
   *minimum = 1;
   *maximum = 1000000;
   if (key == "port") *maximum = 65535;
@@ -209,8 +213,8 @@ std::string BuildServerInfo(const LabServer &server, const std::string &host, si
 }
 
 // Names are appended as bytes, not through printf, so NULs inside them survive.
-void BuildFramedReply(const LabServer &server, const std::string &host,
-                      const std::vector<LabPlayer> &players, size_t padSize, std::string *reply) {
+void BuildFramedReply(const LabServer &server, const std::string &host, const std::vector<LabPlayer> &players,
+                      size_t padSize, std::string *reply) {
   *reply = REPLY_HEADER;
   *reply += BuildServerInfo(server, host, padSize);
   *reply += '\n';
@@ -273,8 +277,10 @@ void ReplaceNewlines(std::string *reply, bool dropThem) {
   std::string changed;
   for (size_t i = 0; i < reply->size(); i++) {
     char c = (*reply)[i];
-    if (c != '\n') changed += c;
-    else if (!dropThem) changed += '\r';
+    if (c != '\n')
+      changed += c;
+    else if (!dropThem)
+      changed += '\r';
   }
   *reply = changed;
 }
@@ -316,11 +322,16 @@ void StoreHeader(const std::string &line, HttpRequest *request) {
   if (colon == std::string::npos) return;
   std::string name = line.substr(0, colon);
   std::string value = Trim(line.substr(colon + 1));
-  if (EqualsNoCase(name, "user-agent")) request->userAgent = value;
-  else if (EqualsNoCase(name, "cache-control")) request->cacheControl = value;
-  else if (EqualsNoCase(name, "pragma")) request->pragma = value;
-  else if (EqualsNoCase(name, "if-modified-since")) request->ifModifiedSince = value;
-  else if (EqualsNoCase(name, "if-none-match")) request->ifNoneMatch = value;
+  if (EqualsNoCase(name, "user-agent"))
+    request->userAgent = value;
+  else if (EqualsNoCase(name, "cache-control"))
+    request->cacheControl = value;
+  else if (EqualsNoCase(name, "pragma"))
+    request->pragma = value;
+  else if (EqualsNoCase(name, "if-modified-since"))
+    request->ifModifiedSince = value;
+  else if (EqualsNoCase(name, "if-none-match"))
+    request->ifNoneMatch = value;
 }
 
 bool ParseRequestLine(const std::string &line, HttpRequest *request) {
@@ -384,10 +395,12 @@ bool SplitFields(const char *text, size_t length, const char *separators, char c
       char c = text[i];
       if (quoted && c == '\\' && i + 1 < length && (text[i + 1] == '"' || text[i + 1] == '\\'))
         field += text[++i];
-      else if (c == '"') quoted = !quoted;
+      else if (c == '"')
+        quoted = !quoted;
       else if (!quoted && c != '\0' && (strchr(separators, c) != NULL || c == commentChar))
         break;
-      else field += c;
+      else
+        field += c;
     }
     if (quoted) {
       SetError(error, errorSize, "unterminated quote in \"%s\"", field.c_str());
@@ -398,8 +411,7 @@ bool SplitFields(const char *text, size_t length, const char *separators, char c
   return true;
 }
 
-bool ParsePlayers(const std::string &text, std::vector<LabPlayer> *players, char *error,
-                  size_t errorSize) {
+bool ParsePlayers(const std::string &text, std::vector<LabPlayer> *players, char *error, size_t errorSize) {
   players->clear();
   size_t start = 0;
   while (start <= text.size()) {
@@ -626,8 +638,7 @@ void FillSizedList(uint64_t total, uint64_t offset, char *out, size_t length) {
   for (size_t i = 0; i < length; i++) out[i] = SizedListByte(total, offset + i);
 }
 
-void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength,
-                     std::string *header) {
+void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength, std::string *header) {
   char text[256];
   snprintf(text, sizeof(text),
            "HTTP/1.1 %d %s\r\nServer: varnet-lab\r\nContent-Type: %s\r\n"
@@ -638,9 +649,8 @@ void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength
 
 void BuildErrorPage(int status, std::string *page) {
   char text[256];
-  snprintf(text, sizeof(text),
-           "<html><head><title>%d %s</title></head><body><h1>%s</h1></body></html>\n", status,
-           StatusText(status), StatusText(status));
+  snprintf(text, sizeof(text), "<html><head><title>%d %s</title></head><body><h1>%s</h1></body></html>\n",
+           status, StatusText(status), StatusText(status));
   *page = text;
 }
 

@@ -60,7 +60,7 @@ struct LabServer {
   int delayMs;
   int ignoreCount;
   std::vector<LabPlayer> players;
-  int twice;  // 1: every request is answered twice
+  int twice;     // 1: every request is answered twice
   int fromPort;  // 0: reply from the port the request came to
   LabServerMode mode;
 };
@@ -98,8 +98,7 @@ const char *MasterModeName(LabMasterMode mode);
 // commentChar (0 for none) outside quotes ends the text. Fails on an unterminated quote.
 bool SplitFields(const char *text, size_t length, const char *separators, char commentChar,
                  std::vector<std::string> *fields, char *error, size_t errorSize);
-bool ParsePlayers(const std::string &text, std::vector<LabPlayer> *players, char *error,
-                  size_t errorSize);
+bool ParsePlayers(const std::string &text, std::vector<LabPlayer> *players, char *error, size_t errorSize);
 bool SetServerOption(LabServer *server, const std::string &field, char *error, size_t errorSize);
 bool SetMasterOption(LabMaster *master, const std::string &field, char *error, size_t errorSize);
 // Command-line form: comma-separated key=value pairs.
@@ -121,8 +120,7 @@ void BuildMasterList(const std::vector<LabServer> &servers, std::string *body);
 void MangleMasterList(LabMasterMode mode, std::string *body);
 // Bytes [offset, offset + length) of the size-mode body of total bytes.
 void FillSizedList(uint64_t total, uint64_t offset, char *out, size_t length);
-void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength,
-                     std::string *header);
+void BuildHttpHeader(int status, const char *contentType, uint64_t contentLength, std::string *header);
 void BuildErrorPage(int status, std::string *page);
 // 1: a whole request head is in data, 0: not yet, -1: malformed.
 int ParseHttpRequest(const char *data, size_t length, HttpRequest *request);

@@ -58,8 +58,7 @@ bool OpenGameServer(const LabServer &server, GameSocket *game) {
   if (server.fromPort == 0) return true;
   game->fromFd = BindUdp(server.fromPort);
   if (game->fromFd < 0) {
-    LogLine("udp %d bind of fromport %d failed: %s", server.port, server.fromPort,
-            strerror(errno));
+    LogLine("udp %d bind of fromport %d failed: %s", server.port, server.fromPort, strerror(errno));
     return false;
   }
   return true;
@@ -67,12 +66,13 @@ bool OpenGameServer(const LabServer &server, GameSocket *game) {
 
 void LogGameServer(const LabServer &server, const GameSocket &game) {
   std::string host = ServerHostName(server);
-  LogLine("udp %d %s mode %s host \"%s\" map \"%s\" players %zu delay %d ignore %d twice %d "
-          "fromport %d reply len %zu",
-          server.port, server.mode == MODE_CLOSED ? "not bound" : "listening",
-          ServerModeName(server.mode), EscapeForLog(host.data(), host.size(), 80).c_str(),
-          EscapeForLog(server.map.data(), server.map.size(), 80).c_str(), server.players.size(),
-          server.delayMs, server.ignoreCount, server.twice, server.fromPort, game.reply.size());
+  LogLine(
+      "udp %d %s mode %s host \"%s\" map \"%s\" players %zu delay %d ignore %d twice %d "
+      "fromport %d reply len %zu",
+      server.port, server.mode == MODE_CLOSED ? "not bound" : "listening", ServerModeName(server.mode),
+      EscapeForLog(host.data(), host.size(), 80).c_str(),
+      EscapeForLog(server.map.data(), server.map.size(), 80).c_str(), server.players.size(), server.delayMs,
+      server.ignoreCount, server.twice, server.fromPort, game.reply.size());
 }
 
 void ScheduleReply(size_t index, const sockaddr_in &to, int64_t now) {
@@ -86,13 +86,11 @@ void ScheduleReply(size_t index, const sockaddr_in &to, int64_t now) {
   pendingReplies.insert(pendingReplies.begin() + (long)position, pending);
 }
 
-void HandleRequest(size_t index, const char *data, size_t length, const sockaddr_in &from,
-                   int64_t now) {
+void HandleRequest(size_t index, const char *data, size_t length, const sockaddr_in &from, int64_t now) {
   const LabServer &server = labServers[index];
   unsigned number = ++gameSockets[index].requests;
-  LogLine("udp %d request from %s len %zu (#%u) data \"%s\"", server.port,
-          PeerText(from).c_str(), length, number,
-          EscapeForLog(data, length, LOGGED_REQUEST_BYTES).c_str());
+  LogLine("udp %d request from %s len %zu (#%u) data \"%s\"", server.port, PeerText(from).c_str(), length,
+          number, EscapeForLog(data, length, LOGGED_REQUEST_BYTES).c_str());
   if (number <= (unsigned)server.ignoreCount) {
     LogLine("udp %d ignored request #%u", server.port, number);
   } else if (!IsStatusRequest(data, length)) {
@@ -109,8 +107,8 @@ void SendReply(const PendingReply &pending, int64_t now) {
   const LabServer &server = labServers[pending.server];
   const GameSocket &game = gameSockets[pending.server];
   int fd = game.fromFd >= 0 ? game.fromFd : game.fd;
-  ssize_t sent = sendto(fd, game.reply.data(), game.reply.size(), 0,
-                        (const sockaddr *)&pending.to, sizeof(pending.to));
+  ssize_t sent =
+      sendto(fd, game.reply.data(), game.reply.size(), 0, (const sockaddr *)&pending.to, sizeof(pending.to));
   if (sent < 0) {
     LogLine("udp %d reply failed: %s", server.port, strerror(errno));
     return;
@@ -152,8 +150,7 @@ void ReadGameServer(size_t index, int64_t now) {
   for (int i = 0; i < READS_PER_WAKE; i++) {
     sockaddr_in from;
     socklen_t fromLength = sizeof(from);
-    ssize_t length = recvfrom(gameSockets[index].fd, data, sizeof(data), 0, (sockaddr *)&from,
-                              &fromLength);
+    ssize_t length = recvfrom(gameSockets[index].fd, data, sizeof(data), 0, (sockaddr *)&from, &fromLength);
     if (length < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
         LogLine("udp %d receive failed: %s", labServers[index].port, strerror(errno));

@@ -42,14 +42,18 @@ int CmdStatus(int argc, char **argv) {
   for (int part = 0; part < 3; part++) {
     if (argc > 0 && part != ParseInt(argv[0], -1)) continue;
     if (!ReadStatusPart(statusBar, &remote, part, text, sizeof text)) status = PROBE_FAILED;
-    if (argc > 0) printf("%s\n", text);
-    else printf("%d\t%s\n", part, text);
+    if (argc > 0)
+      printf("%s\n", text);
+    else
+      printf("%d\t%s\n", part, text);
   }
   CloseRemote(&remote);
   return status;
 }
 
-static bool StartsWith(const char *text, const char *prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
+static bool StartsWith(const char *text, const char *prefix) {
+  return strncmp(text, prefix, strlen(prefix)) == 0;
+}
 
 // wait-status PART PREFIX [TIMEOUT_MS]: polls until the part's text starts with PREFIX.
 int CmdWaitStatus(int argc, char **argv) {
@@ -63,12 +67,15 @@ int CmdWaitStatus(int argc, char **argv) {
   DWORD start = GetTickCount();
   bool found = false;
   while (!found && !Elapsed(start, timeout) && IsWindow(browser)) {
-    found = ReadStatusPart(FindStatusBar(browser), &remote, part, text, sizeof text) && StartsWith(text, argv[1]);
+    found =
+        ReadStatusPart(FindStatusBar(browser), &remote, part, text, sizeof text) && StartsWith(text, argv[1]);
     if (!found) Sleep(POLL_MS);
   }
   CloseRemote(&remote);
-  if (!found) fprintf(stderr, "probe: status part %d is \"%s\", not \"%s...\"\n", part, text, argv[1]);
-  else printf("%s\n", text);
+  if (!found)
+    fprintf(stderr, "probe: status part %d is \"%s\", not \"%s...\"\n", part, text, argv[1]);
+  else
+    printf("%s\n", text);
   return found ? PROBE_OK : PROBE_FAILED;
 }
 
@@ -204,8 +211,8 @@ static bool PostButton(HWND parent, int id) {
     return false;
   }
   if (PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button)) return true;
-  fprintf(stderr, "probe: posting the click of control %d to window %p failed (error %lu)\n", id, (void *)parent,
-          GetLastError());
+  fprintf(stderr, "probe: posting the click of control %d to window %p failed (error %lu)\n", id,
+          (void *)parent, GetLastError());
   return false;
 }
 
@@ -231,7 +238,8 @@ int CmdClose(int argc, char **argv) {
     return PROBE_FAILED;
   }
   if (PostMessageA(target, WM_CLOSE, 0, 0)) return PROBE_OK;
-  fprintf(stderr, "probe: posting WM_CLOSE to window %p failed (error %lu)\n", (void *)target, GetLastError());
+  fprintf(stderr, "probe: posting WM_CLOSE to window %p failed (error %lu)\n", (void *)target,
+          GetLastError());
   return PROBE_FAILED;
 }
 
@@ -303,8 +311,9 @@ int CmdSend(int argc, char **argv) {
   HWND browser = Browser();
   if (browser == NULL) return PROBE_FAILED;
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(browser, (UINT)ParseInt(argv[0], 0), (WPARAM)ParseInt(argc > 1 ? argv[1] : NULL, 0),
-                           (LPARAM)ParseInt(argc > 2 ? argv[2] : NULL, 0), SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) {
+  if (!SendMessageTimeoutA(
+          browser, (UINT)ParseInt(argv[0], 0), (WPARAM)ParseInt(argc > 1 ? argv[1] : NULL, 0),
+          (LPARAM)ParseInt(argc > 2 ? argv[2] : NULL, 0), SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) {
     fprintf(stderr, "probe: no answer to message %s\n", argv[0]);
     return PROBE_FAILED;
   }

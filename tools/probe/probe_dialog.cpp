@@ -1,4 +1,5 @@
-// The probe's dialog subcommands: wait for the browser's open dialog, read and set its fields, press its buttons.
+// The probe's dialog subcommands: wait for the browser's open dialog, read and set its fields, press its
+// buttons.
 #include <stdio.h>
 #include <string.h>
 
@@ -79,7 +80,8 @@ int CmdDialogSet(int argc, char **argv) {
   HWND item = DialogItem(argc, argv, &id);
   if (item == NULL) return PROBE_FAILED;
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)argv[1], SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) return PROBE_FAILED;
+  if (!SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)argv[1], SMTO_NORMAL, SEND_TIMEOUT_MS, &result))
+    return PROBE_FAILED;
   return result ? PROBE_OK : PROBE_FAILED;
 }
 

@@ -53,7 +53,8 @@ int CmdWaitShown(int argc, char **argv) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, WindowProcess(browser));
   FILETIME created, exited, kernel, user;
   if (process != NULL && GetProcessTimes(process, &created, &exited, &kernel, &user))
-    printf("since_process_start_ms %lld\n", (long long)(FileTimeValue(now) - FileTimeValue(created)) / 10000LL);
+    printf("since_process_start_ms %lld\n",
+           (long long)(FileTimeValue(now) - FileTimeValue(created)) / 10000LL);
   if (process != NULL) CloseHandle(process);
   return PROBE_OK;
 }
@@ -137,7 +138,8 @@ int CmdRefreshRtt(int argc, char **argv) {
   char text[PROBE_TEXT_SIZE] = "";
   unsigned long long startUnixMs = UnixMsNow();
   double start = NowMs();
-  SendBounded(browser, WM_COMMAND, MAKEWPARAM(ID_REFRESH, BN_CLICKED), (LPARAM)ChildById(browser, ID_REFRESH));
+  SendBounded(browser, WM_COMMAND, MAKEWPARAM(ID_REFRESH, BN_CLICKED),
+              (LPARAM)ChildById(browser, ID_REFRESH));
   bool done = false;
   while (!done && NowMs() - start < (double)timeout) {
     TakeRoundTrip(browser, start);
@@ -187,8 +189,8 @@ enum { SYSTEM_HANDLE_INFORMATION = 16, MAX_HANDLE_TABLE = 64 << 20 };
 // Wine leaves GetProcessHandleCount at 0 for other processes, so the handles are also counted
 // in the system's handle list; -1 when that list is not available either.
 static int CountHandlesInSystemList(DWORD pid) {
-  QuerySystemInformation query =
-      (QuerySystemInformation)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+  QuerySystemInformation query = (QuerySystemInformation)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                                                "NtQuerySystemInformation");
   if (query == NULL) return -1;
   for (ULONG size = 1 << 20; size <= MAX_HANDLE_TABLE; size *= 2) {
     HandleTable *table = (HandleTable *)VirtualAlloc(NULL, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -234,7 +236,8 @@ static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
   static const char request[] = "\xff\xff\xff\xffstatus";  // and its terminating NUL: 11 bytes
   char reply[8192];
   double start = NowMs();
-  if (sendto(udp, request, sizeof request, 0, (const sockaddr *)&server, sizeof server) == SOCKET_ERROR) return -1;
+  if (sendto(udp, request, sizeof request, 0, (const sockaddr *)&server, sizeof server) == SOCKET_ERROR)
+    return -1;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(udp, &readable);

@@ -77,19 +77,22 @@ bool ReadWindowText(HWND window, char *text, int size) {
   text[0] = 0;
   if (window == NULL) return false;
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)size, (LPARAM)text, SMTO_NORMAL, SEND_TIMEOUT_MS, &length))
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)size, (LPARAM)text, SMTO_NORMAL, SEND_TIMEOUT_MS,
+                           &length))
     return false;
   text[size - 1] = 0;
   return true;
 }
 
 bool OpenRemote(HWND window, RemoteBuffer *remote) {
-  remote->process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
-                                FALSE, WindowProcess(window));
+  remote->process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                  FALSE, WindowProcess(window));
   remote->base = NULL;
   remote->size = REMOTE_SIZE;
   if (remote->process == NULL) return false;
-  remote->base = (char *)VirtualAllocEx(remote->process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  remote->base =
+      (char *)VirtualAllocEx(remote->process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (remote->base != NULL) return true;
   CloseHandle(remote->process);
   remote->process = NULL;
@@ -143,7 +146,8 @@ bool ReadListCell(HWND list, RemoteBuffer *remote, int row, int column, char *te
   item.pszText = remote->base + REMOTE_TEXT_OFFSET;
   item.cchTextMax = size < REMOTE_TEXT_SIZE ? size : REMOTE_TEXT_SIZE;
   char zero = 0;
-  if (!WriteRemote(remote, 0, &item, sizeof item) || !WriteRemote(remote, REMOTE_TEXT_OFFSET, &zero, 1)) return false;
+  if (!WriteRemote(remote, 0, &item, sizeof item) || !WriteRemote(remote, REMOTE_TEXT_OFFSET, &zero, 1))
+    return false;
   SendBounded(list, LVM_GETITEMTEXTA, (WPARAM)row, (LPARAM)remote->base);
   return ReadRemoteText(remote, text, size);
 }

@@ -6,8 +6,8 @@
 #include "probe.h"
 
 enum {
-  FOLLOW_POLL_MS = 5,      // enough to see every step of a pass without loading the browser
-  WATCH_POLL_MS = 1,       // a merge's pass follows the completion within milliseconds
+  FOLLOW_POLL_MS = 5,  // enough to see every step of a pass without loading the browser
+  WATCH_POLL_MS = 1,   // a merge's pass follows the completion within milliseconds
   DEFAULT_SETTLE_MS = 300,
   DEFAULT_PASS_TIMEOUT_MS = 30000,
   BURST_WINDOW_MS = 1500,  // a pass of many servers lasts seconds; clicks this early all land inside it
@@ -51,7 +51,9 @@ static bool OpenWatched(Watched *watched, DWORD timeoutMs) {
   return OpenRemote(watched->browser, &watched->remote);
 }
 
-static bool IsCompletedText(const char *text) { return strncmp(text, COMPLETED_PREFIX, strlen(COMPLETED_PREFIX)) == 0; }
+static bool IsCompletedText(const char *text) {
+  return strncmp(text, COMPLETED_PREFIX, strlen(COMPLETED_PREFIX)) == 0;
+}
 
 static bool Look(Watched *watched, Sight *sight) {
   if (!IsWindow(watched->browser)) return false;
@@ -85,8 +87,8 @@ static void NoteChange(const Sight *before, const Sight *now, FollowResult *resu
 
 // Polls until `completions` completions have been seen and SETTLE_MS have passed after the last
 // of them, or until the limit; with `print`, every change is a line "T_MS ROWS ENABLED TEXT".
-static void Follow(Watched *watched, const Sight *start, int completions, DWORD settleMs, DWORD limitMs, DWORD pollMs,
-                   bool print, FollowResult *result) {
+static void Follow(Watched *watched, const Sight *start, int completions, DWORD settleMs, DWORD limitMs,
+                   DWORD pollMs, bool print, FollowResult *result) {
   memset(result, 0, sizeof *result);
   Sight before = *start, now;
   DWORD begin = GetTickCount(), completedAt = 0;
@@ -186,10 +188,11 @@ static void PrintPass(Watched *watched, int pass, int clicks, const FollowResult
   ReadStatusPart(watched->statusBar, &watched->remote, 1, part1, sizeof part1);
   ReadStatusPart(watched->statusBar, &watched->remote, 2, part2, sizeof part2);
   ReadRowDigest(watched, &players, addresses, sizeof addresses);
-  printf("pass %d\tms %lu\tclicks %d\tcompletions %d\tchanges_after %d\tmax_rows %d\trows %d\tplayers %d\t"
-         "part1 %s\tpart2 %s\tenabled %d\ttext %s\taddresses %s\n",
-         pass, (unsigned long)result->elapsedMs, clicks, result->completions, result->changesAfterCompletion,
-         result->maxRows, now.rows, players, part1, part2, now.enabled, now.text, addresses);
+  printf(
+      "pass %d\tms %lu\tclicks %d\tcompletions %d\tchanges_after %d\tmax_rows %d\trows %d\tplayers %d\t"
+      "part1 %s\tpart2 %s\tenabled %d\ttext %s\taddresses %s\n",
+      pass, (unsigned long)result->elapsedMs, clicks, result->completions, result->changesAfterCompletion,
+      result->maxRows, now.rows, players, part1, part2, now.enabled, now.text, addresses);
   fflush(stdout);
 }
 

@@ -72,8 +72,10 @@ static long PassMilliseconds(void) {
 
 // One pass over 64 servers that all answer after delayMs; prints one line of figures.
 static bool MeasurePass(DWORD delayMs, int round) {
-  if (labBasePort != 0) UseLabServers(round);
-  else if (!StartServers(delayMs)) return false;
+  if (labBasePort != 0)
+    UseLabServers(round);
+  else if (!StartServers(delayMs))
+    return false;
   ResetQueryTestWindow();
   RefreshServers();
   bool completed = PumpUntil([] { return !IsPassRunning(); }, PASS_LIMIT_MS);
@@ -117,9 +119,10 @@ int main(int argc, char **argv) {
   static const DWORD delays[] = {0, 50, 150, 300};
   bool ok = true;
   for (int round = 0; round < 4; round++) ok = MeasurePass(delays[round], round) && ok;
-  printf("pass ms = from the \"Refreshing...\" text to the completion text\n"
-         "bound = 50 x 63 ms + slowest reported ping + 100 ms; server delay = measured median time\n"
-         "from a request's arrival to its reply leaving the server (-1: not known for lab servers);\n"
-         "last start = queryStartTime of record 63 - that of record 0\n");
+  printf(
+      "pass ms = from the \"Refreshing...\" text to the completion text\n"
+      "bound = 50 x 63 ms + slowest reported ping + 100 ms; server delay = measured median time\n"
+      "from a request's arrival to its reply leaving the server (-1: not known for lab servers);\n"
+      "last start = queryStartTime of record 63 - that of record 0\n");
   return ok ? 0 : 1;
 }

@@ -1,4 +1,5 @@
-// Driving the real browser program from a test: a server that answers its query, its cache file, its rows and boxes.
+// Driving the real browser program from a test: a server that answers its query, its cache file, its rows and
+// boxes.
 #include <winsock2.h>
 
 #include "launch_program.h"
@@ -109,7 +110,8 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   GetWindowThreadProcessId(window, &pid);
   char className[64] = "";
   GetClassNameA(window, className, sizeof className);
-  if (pid != search->pid || strcmp(className, search->className) != 0 || !IsWindowVisible(window)) return TRUE;
+  if (pid != search->pid || strcmp(className, search->className) != 0 || !IsWindowVisible(window))
+    return TRUE;
   if (search->caption != NULL) {
     char caption[128] = "";
     GetWindowTextA(window, caption, sizeof caption);  // another process's caption needs no message
@@ -152,13 +154,16 @@ bool DoubleClickLaunchFirstRow(HWND list) {
   return PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(point.x, point.y)) != 0;
 }
 
-HWND FindLaunchProcessBox(DWORD pid, const char *caption) { return FindProcessWindow(pid, "#32770", caption); }
+HWND FindLaunchProcessBox(DWORD pid, const char *caption) {
+  return FindProcessWindow(pid, "#32770", caption);
+}
 
 std::string LaunchBoxText(HWND box) {
   char text[1024] = "";
   DWORD_PTR result = 0;
   HWND label = GetDlgItem(box, 0xFFFF);
-  if (label != NULL) SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_NORMAL, 5000, &result);
+  if (label != NULL)
+    SendMessageTimeoutA(label, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_NORMAL, 5000, &result);
   text[sizeof text - 1] = 0;
   return text;
 }

@@ -1,4 +1,5 @@
-// Driving the real browser program from a test: a server that answers its query, its cache file, its rows and boxes.
+// Driving the real browser program from a test: a server that answers its query, its cache file, its rows and
+// boxes.
 #pragma once
 #include <windows.h>
 #include <stdint.h>

@@ -1,4 +1,5 @@
-// Launch and search tests: a window with real controls, a message-box answerer, the stand-in game, file trees.
+// Launch and search tests: a window with real controls, a message-box answerer, the stand-in game, file
+// trees.
 #include "launch_support.h"
 
 #include <stdio.h>
@@ -54,8 +55,8 @@ bool CreateLaunchWindows(void) {
   wc.hInstance = GetModuleHandleA(NULL);
   wc.lpszClassName = "VarnetLaunchTestMain";
   RegisterClassExA(&wc);
-  hwndMain = CreateWindowExA(0, wc.lpszClassName, "Varnet Server Browser", WS_OVERLAPPEDWINDOW, 0, 0, 560, 400,
-                             NULL, NULL, wc.hInstance, NULL);
+  hwndMain = CreateWindowExA(0, wc.lpszClassName, "Varnet Server Browser", WS_OVERLAPPEDWINDOW, 0, 0, 560,
+                             400, NULL, NULL, wc.hInstance, NULL);
   if (hwndMain == NULL) return false;
   ShowWindow(hwndMain, SW_SHOWNORMAL);
   return CreateLaunchControls();
@@ -235,8 +236,9 @@ bool InstallLaunchStandIn(const std::string &dir, const char *name) {
 }
 
 static std::string ReadWholeFile(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                  OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return "";
   std::string text;
   char buffer[4096];
@@ -331,9 +333,12 @@ static void RemoveTreeW(const std::wstring &dir, int depth) {
 
 static void RemoveEntry(const std::wstring &path, DWORD attributes, int depth) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(path.c_str());
-  else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RemoveDirectoryW(path.c_str());
-  else if (depth < 200) RemoveTreeW(path, depth + 1);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    DeleteFileW(path.c_str());
+  else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    RemoveDirectoryW(path.c_str());
+  else if (depth < 200)
+    RemoveTreeW(path, depth + 1);
 }
 
 void RemoveLaunchTree(const std::string &dir) {
@@ -379,8 +384,8 @@ bool IsolateLaunchRegistry(void) {
   if (RegCreateKeyExA(HKEY_CURRENT_USER, machine.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &machineStandIn,
                       NULL) != ERROR_SUCCESS)
     return false;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, user.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &userStandIn, NULL) !=
-      ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, user.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &userStandIn,
+                      NULL) != ERROR_SUCCESS)
     return false;
   return RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineStandIn) == ERROR_SUCCESS &&
          RegOverridePredefKey(HKEY_CURRENT_USER, userStandIn) == ERROR_SUCCESS;

@@ -1,5 +1,5 @@
-// Launch and search tests: a window with real controls, a message-box answerer, the stand-in game, file trees.
-// Every name carries "Launch" so nothing clashes with the other areas' helpers in the same library.
+// Launch and search tests: a window with real controls, a message-box answerer, the stand-in game, file
+// trees. Every name carries "Launch" so nothing clashes with the other areas' helpers in the same library.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>

@@ -30,7 +30,7 @@ struct Master {
 };
 
 Master masters[FAKE_MASTERS];  // their listeners are made invalid by StartOnce
-HANDLE releaseEvent;  // one for all masters: only the first is ever held
+HANDLE releaseEvent;           // one for all masters: only the first is ever held
 volatile LONG holding;
 volatile LONG holds;
 CRITICAL_SECTION lock;  // the recorded request texts
@@ -51,7 +51,9 @@ bool WaitReadable(SOCKET s, DWORD ms) {
   return select(0, &set, NULL, NULL, &tv) == 1;
 }
 
-void NoteClientGone(Master *m) { InterlockedCompareExchange(&m->clientGoneAt, (LONG)(GetTickCount() | 1), 0); }
+void NoteClientGone(Master *m) {
+  InterlockedCompareExchange(&m->clientGoneAt, (LONG)(GetTickCount() | 1), 0);
+}
 
 // The head up to the blank line, or false when it does not come in time.
 bool ReadRequestHead(Master *m, SOCKET s, std::string *head) {
@@ -160,7 +162,8 @@ std::string ReplyHead(Master *m) {
   char head[256];
   snprintf(head, sizeof head,
            "HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %llu\r\nConnection: close\r\n\r\n",
-           html ? "404 Not Found" : "200 OK", html ? "text/html" : "text/plain", (unsigned long long)BodyLength(m));
+           html ? "404 Not Found" : "200 OK", html ? "text/html" : "text/plain",
+           (unsigned long long)BodyLength(m));
   return head;
 }
 
@@ -198,8 +201,10 @@ bool SendReply(Master *m, SOCKET s) {
     offset += count;
     InterlockedExchange64(&m->bodySent, (LONG64)offset);
     piece.clear();
-    if (offset == count && c.holdAfterFirstPiece) Hold(m);
-    else if (c.pieceDelayMs && offset < end) WaitForSingleObject(m->stopEvent, c.pieceDelayMs);
+    if (offset == count && c.holdAfterFirstPiece)
+      Hold(m);
+    else if (c.pieceDelayMs && offset < end)
+      WaitForSingleObject(m->stopEvent, c.pieceDelayMs);
   } while (offset < end);
   return true;
 }
@@ -341,7 +346,9 @@ bool FakeMasterHolding(void) { return InterlockedCompareExchange(&holding, 0, 0)
 
 int FakeMasterHolds(void) { return (int)InterlockedCompareExchange(&holds, 0, 0); }
 
-uint64_t FakeMasterBodySent(void) { return (uint64_t)InterlockedCompareExchange64(&masters[0].bodySent, 0, 0); }
+uint64_t FakeMasterBodySent(void) {
+  return (uint64_t)InterlockedCompareExchange64(&masters[0].bodySent, 0, 0);
+}
 
 bool FakeMasterHanging(void) { return InterlockedCompareExchange(&masters[0].hanging, 0, 0) != 0; }
 

@@ -24,9 +24,7 @@ std::function<void(const DialogView &)> watcher;
 DWORD watchStart, watchLimit;
 bool *watchTimedOut;
 
-bool CarriesText(int operation) {
-  return operation == UPDATE_SET_STATUS || operation == UPDATE_SET_BUTTON;
-}
+bool CarriesText(int operation) { return operation == UPDATE_SET_STATUS || operation == UPDATE_SET_BUTTON; }
 
 LRESULT RecordUpdateStep(WPARAM wParam, LPARAM lParam) {
   UpdateStep step = {};
@@ -70,12 +68,9 @@ void Watch(void) {
 
 LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_APP_UPDATE_DIALOG:
-      return RecordUpdateStep(wParam, lParam);
-    case WM_APP_MERGE_LIST:
-      return RecordMerge(lParam);
-    case WM_NOTIFY:
-      return HandleListNotify(wParam, lParam);
+    case WM_APP_UPDATE_DIALOG: return RecordUpdateStep(wParam, lParam);
+    case WM_APP_MERGE_LIST: return RecordMerge(lParam);
+    case WM_NOTIFY: return HandleListNotify(wParam, lParam);
     case WM_TIMER:
       if (wParam == WATCH_TIMER) Watch();
       return 0;

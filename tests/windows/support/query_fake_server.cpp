@@ -26,7 +26,9 @@ void InitFakeServer(FakeServer *server) {
 }
 
 void SetFakeReply(FakeServer *server, const char *serverInfo, const char *playerLines) {
-  static const char header[] = "\xff\xff\xff\xff" "print\n";
+  static const char header[] =
+      "\xff\xff\xff\xff"
+      "print\n";
   int n = snprintf(server->reply, sizeof server->reply, "%s%s\n%s", header, serverInfo, playerLines);
   server->replyLength = n < 0 ? 0 : (n >= (int)sizeof server->reply ? (int)sizeof server->reply - 1 : n);
 }

@@ -20,17 +20,17 @@ struct FakeServer {
   // Set up before StartFakeServer (InitFakeServer gives "answer everything at once").
   int script[FAKE_SCRIPT_SIZE];  // the action for request 1, 2, ... up to scriptLength
   int scriptLength;
-  int laterAction;               // the action for every request after the script
-  DWORD delayMs;                 // between a request's arrival and its answer
-  DWORD lifetimeMs;              // the server stops by itself after this, whatever happens
+  int laterAction;   // the action for every request after the script
+  DWORD delayMs;     // between a request's arrival and its answer
+  DWORD lifetimeMs;  // the server stops by itself after this, whatever happens
   char reply[FAKE_REPLY_SIZE];
   int replyLength;
 
   // Filled in by the server.
   uint16_t port;
-  volatile LONG requests;            // every datagram received
-  volatile LONG wrongRequests;       // datagrams that were not the 11-byte status request
-  DWORD requestTimes[FAKE_LOG_SIZE]; // timeGetTime() at the arrival of the first requests
+  volatile LONG requests;              // every datagram received
+  volatile LONG wrongRequests;         // datagrams that were not the 11-byte status request
+  DWORD requestTimes[FAKE_LOG_SIZE];   // timeGetTime() at the arrival of the first requests
   double replyDelayMs[FAKE_LOG_SIZE];  // measured time from arrival to the answer being sent
 
   SOCKET socket;
