@@ -87,7 +87,12 @@ void DoubleClickLaunchRow(int row) {
   activate.hdr.code = NM_DBLCLK;
   activate.iItem = row;
   activate.iSubItem = 0;
-  if (LaunchSelectedServer(&activate)) SaveAndQuit();  // as the main window does
+  // What the main window does with a started game, without its once-per-run guard: each test
+  // here is a run of its own.
+  if (LaunchSelectedServer(&activate)) {
+    SaveState();
+    PostQuitMessage(0);
+  }
 }
 
 std::string LaunchStatusText(int part) {
