@@ -22,6 +22,12 @@ static HWND NamedList(HWND browser, const char *name) {
   return NULL;
 }
 
+// The browser's list of that name, or NULL; *browser is the main window (or NULL).
+static HWND BrowserList(const char *name, HWND *browser) {
+  *browser = Browser();
+  return *browser != NULL ? NamedList(*browser, name) : NULL;
+}
+
 int CmdFind(int argc, char **argv) {
   HWND browser = WaitForBrowser((DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_WAIT_MS));
   if (browser == NULL) return PROBE_FAILED;
@@ -93,8 +99,8 @@ static void PrintRow(HWND list, RemoteBuffer *remote, int row, int columns, bool
 // rows servers|players: "ROW<TAB>cells...", the server rows ending with the ping column's image.
 int CmdRows(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  HWND browser;
+  HWND list = BrowserList(argv[0], &browser);
   RemoteBuffer remote;
   if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   bool servers = strcmp(argv[0], "servers") == 0;
@@ -106,8 +112,8 @@ int CmdRows(int argc, char **argv) {
 
 int CmdCount(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  HWND browser;
+  HWND list = BrowserList(argv[0], &browser);
   if (list == NULL) return PROBE_FAILED;
   printf("%d\n", ListCount(list));
   return PROBE_OK;
@@ -122,8 +128,8 @@ typedef bool (*RectReader)(HWND list, RemoteBuffer *remote, int index, RECT *rec
 // LIST INDEX: the screen point in the middle of the rectangle the reader gives for that index.
 static int PrintListPoint(int argc, char **argv, RectReader read) {
   if (argc < 2) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  HWND browser;
+  HWND list = BrowserList(argv[0], &browser);
   RemoteBuffer remote;
   if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   RECT rect;
@@ -292,8 +298,8 @@ int CmdFocus(int, char **) {
 // select LIST ROW: selects the row by LVM_SETITEMSTATE alone, as another program could.
 int CmdSelect(int argc, char **argv) {
   if (argc < 2) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  HWND browser;
+  HWND list = BrowserList(argv[0], &browser);
   RemoteBuffer remote;
   if (list == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   LVITEMA item = {};
@@ -324,8 +330,8 @@ int CmdSend(int argc, char **argv) {
 // selected LIST: "ROW MARK", the first selected row (or -1) and the selection mark.
 int CmdSelected(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
-  HWND browser = Browser();
-  HWND list = browser != NULL ? NamedList(browser, argv[0]) : NULL;
+  HWND browser;
+  HWND list = BrowserList(argv[0], &browser);
   if (list == NULL) return PROBE_FAILED;
   int row = (int)SendBounded(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
   int mark = (int)SendBounded(list, LVM_GETSELECTIONMARK, 0, 0);
