@@ -22,6 +22,10 @@
 #define ID_PLAYER_LIST 144
 #define ID_CONFIG 161
 
+// The server list's context menu
+#define IDM_CONNECT 170
+#define IDM_COPY_ADDRESS 171
+
 // Update dialog controls
 #define IDC_PROGRESS 1001
 #define IDC_ABORT 1003

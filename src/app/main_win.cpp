@@ -17,9 +17,15 @@ static bool quitHandled;
 // Set once SaveState has run, or must never run (a failed Winsock start): whichever of Exit,
 // WM_DESTROY, a launch and the end of the session comes first saves, and nothing saves twice.
 static bool stateSaved;
-// The control that had the keyboard focus last: at the last deactivation, or the list that
-// took it since. It gets the focus back when the window is activated again.
+// The list that had the keyboard focus last: at the last deactivation, or the list that took
+// it since. It gets the focus back when the window is activated again and when a button's
+// command is done. A button is never remembered: its command disables it or opens a dialog.
 static HWND hwndLastFocus;
+// Set while an Update dialog is up: a second click or Alt+U queued before the dialog disabled
+// the window is dispatched inside its modal loop, and would open a second dialog over it.
+static bool updateDialogOpen;
+// The four commands from the keyboard, one letter each like the buttons' first letters.
+static HACCEL shortcuts;
 
 void RegisterMainClass(void) {
   WNDCLASSEXA wc = {};
@@ -41,9 +47,28 @@ static void SetSmallIcon(void) {
   if (icon != NULL) SendMessageA(hwndMain, WM_SETICON, ICON_SMALL, (LPARAM)icon);
 }
 
+// The keys are in the code rather than the resources, so the table can't be missing.
+static HACCEL CreateShortcuts(void) {
+  static ACCEL keys[] = {
+      {FVIRTKEY, VK_F5, ID_REFRESH},     {FVIRTKEY | FALT, 'R', ID_REFRESH},
+      {FVIRTKEY | FALT, 'U', ID_UPDATE}, {FVIRTKEY | FALT, 'C', ID_CONFIG},
+      {FVIRTKEY | FALT, 'E', ID_EXIT},
+  };
+  return CreateAcceleratorTableA(keys, sizeof keys / sizeof keys[0]);
+}
+
+// Dialogs and message boxes run loops of their own, so a shortcut acts only on the main window.
 static int RunMessageLoop(void) {
   MSG msg;
+  shortcuts = CreateShortcuts();
   while (GetMessageA(&msg, NULL, 0, 0)) {
+    if (shortcuts != NULL && TranslateAcceleratorA(hwndMain, shortcuts, &msg)) {
+      // Wine's default handling decides whether Alt was pressed alone from the keys it sees:
+      // without this one, releasing Alt after Alt+R would put the window in menu mode, and the
+      // next keys would go to the system menu.
+      if (msg.message == WM_SYSKEYDOWN) DefWindowProcA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -118,16 +143,52 @@ void SaveAndQuit(void) {
   PostQuitMessage(0);
 }
 
+static HWND RememberedList(void) {
+  if (hwndPlayerList != NULL && hwndLastFocus == hwndPlayerList) return hwndPlayerList;
+  return hwndServerList;
+}
+
+// A clicked button keeps the focus, and Refresh is disabled for its pass: the keys would reach
+// nothing. While another program is active, OnSetFocus does this at the next activation.
+static void RestoreListFocus(void) {
+  if (GetActiveWindow() != hwndMain) return;
+  HWND list = RememberedList();
+  if (list != NULL) SetFocus(list);
+}
+
+static void OpenUpdateDialog(void) {
+  if (updateDialogOpen) return;
+  updateDialogOpen = true;
+  DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_UPDATE), hwndMain, UpdateDialogProc, 0);
+  updateDialogOpen = false;
+  RestoreListFocus();
+}
+
+static void OpenConfigDialog(void) {
+  DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIG), hwndMain, ConfigDialogProc, 0);
+  RestoreListFocus();
+}
+
+// A shortcut (notification code 1) reaches its command even when the button is disabled, as
+// Refresh is during a pass; the keyboard must not do what a click can't.
+static bool IsDisabledShortcut(WPARAM wParam) {
+  if (HIWORD(wParam) != 1) return false;
+  HWND button = GetDlgItem(hwndMain, LOWORD(wParam));
+  return button != NULL && !IsWindowEnabled(button);
+}
+
 static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-  switch (LOWORD(wParam)) {
+  int id = LOWORD(wParam);
+  bool known = id == ID_EXIT || id == ID_REFRESH || id == ID_UPDATE || id == ID_CONFIG;
+  if (known && IsDisabledShortcut(wParam)) return 0;
+  switch (id) {
     case ID_EXIT: SaveAndQuit(); return 0;
-    case ID_REFRESH: RefreshServers(); return 0;
-    case ID_UPDATE:
-      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_UPDATE), hwndMain, UpdateDialogProc, 0);
+    case ID_REFRESH:
+      RefreshServers();
+      RestoreListFocus();
       return 0;
-    case ID_CONFIG:
-      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIG), hwndMain, ConfigDialogProc, 0);
-      return 0;
+    case ID_UPDATE: OpenUpdateDialog(); return 0;
+    case ID_CONFIG: OpenConfigDialog(); return 0;
   }
   return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
 }
@@ -149,23 +210,44 @@ static LRESULT OnEndSession(WPARAM ending) {
 static LRESULT OnActivate(HWND window, WPARAM wParam, LPARAM lParam) {
   if (LOWORD(wParam) == WA_INACTIVE) {
     HWND focus = GetFocus();
-    if (focus != NULL && IsChild(window, focus)) hwndLastFocus = focus;
+    if (focus != NULL && (focus == hwndServerList || focus == hwndPlayerList)) hwndLastFocus = focus;
   }
   return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
 }
 
-// A double-click or Enter on a server row; a started game ends the run. Enter comes as
-// NM_RETURN, not LVN_ITEMACTIVATE, which a double-click sends as well: that would start the
-// game twice.
-static LRESULT OnServerActivate(const NMHDR *header) {
+// A double-click, Enter or the menu's Connect on a server row; a started game ends the run.
+static void LaunchRow(const NMHDR *header, int row) {
   NMITEMACTIVATE activate = {};
-  if (header->code == NM_DBLCLK) {
-    activate = *(const NMITEMACTIVATE *)header;
-  } else {
-    activate.hdr = *header;
-    activate.iItem = SelectedServerRow();
-  }
+  activate.hdr = *header;
+  activate.iItem = row;
   if (LaunchSelectedServer(&activate)) SaveAndQuit();
+}
+
+// Enter comes as NM_RETURN, not LVN_ITEMACTIVATE, which a double-click sends as well: that
+// would start the game twice.
+static LRESULT OnServerActivate(const NMHDR *header) {
+  if (header->code == NM_DBLCLK)
+    LaunchRow(header, ((const NMITEMACTIVATE *)header)->iItem);
+  else
+    LaunchRow(header, SelectedServerRow());
+  return 0;
+}
+
+// The server list's menu: a right-click on a row, Shift+F10 or the Menu key. Its Connect goes
+// through the same launch as a double-click.
+static LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam) {
+  if ((HWND)wParam != hwndServerList) return DefWindowProcA(window, WM_CONTEXTMENU, wParam, lParam);
+  POINT at;
+  int row = ServerMenuRow(lParam, &at);
+  if (row < 0) return 0;
+  NMHDR header = {};
+  header.hwndFrom = hwndServerList;
+  header.idFrom = ID_SERVER_LIST;
+  header.code = NM_DBLCLK;
+  switch (TrackServerMenu(window, at)) {
+    case IDM_CONNECT: LaunchRow(&header, row); break;
+    case IDM_COPY_ADDRESS: CopyRowAddress(row); break;
+  }
   return 0;
 }
 
@@ -179,10 +261,8 @@ static LRESULT OnNotify(WPARAM wParam, LPARAM lParam) {
   return HandleListNotify(wParam, lParam);
 }
 
-static LRESULT OnSetFocus(HWND window) {
-  HWND target = hwndLastFocus;
-  // A button disabled meanwhile (Refresh during a pass) can't take the focus back.
-  if (target == NULL || !IsChild(window, target) || !IsWindowEnabled(target)) target = hwndServerList;
+static LRESULT OnSetFocus(void) {
+  HWND target = RememberedList();
   if (target != NULL) SetFocus(target);
   return 0;
 }
@@ -198,7 +278,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
-    case WM_SETFOCUS: return OnSetFocus(window);
+    case WM_SETFOCUS: return OnSetFocus();
+    case WM_CONTEXTMENU: return OnContextMenu(window, wParam, lParam);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -107,7 +107,7 @@ bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   }
   if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   SetCursor(previous);
-  if (index < 0) return false;
+  if (index < 0 || !IsWindow(hwndMain)) return false;  // closed during the search: nothing more to say
   if (gameDir[0] == 0) {
     ReportNoGameDir();
     return false;

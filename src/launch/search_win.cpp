@@ -20,6 +20,10 @@ static bool UserAcceptsDirectory(const char *dir) {
   return MessageBoxA(hwndMain, question, SEARCH_CAPTION, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
+// Closing the main window during a question ends the run: every later box would return at once
+// with no one asked, and the walk would go on through every drive with no window.
+static bool SearchAbandoned(void) { return !IsWindow(hwndMain); }
+
 // One directory entry: walk into a directory, or offer a matching file. True once accepted.
 static bool VisitEntry(const char *dir, const WIN32_FIND_DATAA *entry, char *found, size_t foundSize) {
   char path[SETTING_TEXT_SIZE];
@@ -31,7 +35,7 @@ static bool VisitEntry(const char *dir, const WIN32_FIND_DATAA *entry, char *fou
   bool isDirectory = (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (isDirectory && !IsDotEntry(entry->cFileName)) return false;  // a link: neither walked nor offered
   if (!NameMatchesExe(entry->cFileName, gameExe)) return false;
-  if (!UserAcceptsDirectory(dir)) return false;
+  if (!UserAcceptsDirectory(dir) || SearchAbandoned()) return false;
   CopyText(found, foundSize, dir);
   return true;
 }
@@ -45,14 +49,14 @@ bool SearchGameDir(const char *dir, char *found, size_t foundSize) {
   bool accepted = false;
   do {
     accepted = VisitEntry(dir, &entry, found, foundSize);
-  } while (!accepted && FindNextFileA(search, &entry));
+  } while (!accepted && !SearchAbandoned() && FindNextFileA(search, &entry));
   FindClose(search);
   return accepted;
 }
 
 // C: to Z:, until a directory is accepted.
 static void SearchDrives(void) {
-  for (int drive = 3; drive <= 26 && gameDir[0] == 0; drive++) {
+  for (int drive = 3; drive <= 26 && gameDir[0] == 0 && !SearchAbandoned(); drive++) {
     char letter = (char)('A' + drive - 1);
     char driveName[3] = {letter, ':', 0};
     if (!SetCurrentDirectoryA(driveName)) continue;  // no such drive, or no medium in it

@@ -90,6 +90,12 @@ static void SortColumn(HWND list, int column, PFNLVCOMPARE compare, int32_t *sor
   *sortColumn = NextSortColumn(*sortColumn, column);
 }
 
+// Ctrl+C copies the selected row's address, as the menu's Copy Address does.
+static void ServerKeyDown(const NMLVKEYDOWN *key) {
+  if (key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0)
+    CopyRowAddress(SelectedServerRow());
+}
+
 static void ServerListNotify(NMHDR *header) {
   switch (header->code) {
     case LVN_GETDISPINFOA: ServerDisplayInfo((NMLVDISPINFOA *)header); break;
@@ -98,6 +104,7 @@ static void ServerListNotify(NMHDR *header) {
       break;
     case NM_CLICK: ShowPlayers((NMITEMACTIVATE *)header); break;
     case LVN_ITEMCHANGED: ServerItemChanged((NMLISTVIEW *)header); break;
+    case LVN_KEYDOWN: ServerKeyDown((NMLVKEYDOWN *)header); break;
   }
 }
 

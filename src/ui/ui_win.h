@@ -34,5 +34,13 @@ int CALLBACK CompareServers(LPARAM a, LPARAM b, LPARAM column);
 int CALLBACK ComparePlayers(LPARAM a, LPARAM b, LPARAM column);
 void ShowPlayers(const NMITEMACTIVATE *activate);
 
+// The server list's context menu. ServerMenuRow: the row a WM_CONTEXTMENU at POINT is for (the
+// row under the mouse, or the selected row for the keyboard's -1, -1) and where the menu goes;
+// -1 when there is no row. TrackServerMenu returns IDM_CONNECT, IDM_COPY_ADDRESS or 0.
+int ServerMenuRow(LPARAM point, POINT *at);
+int TrackServerMenu(HWND owner, POINT at);
+// Puts the row's address, as its Address cell shows it, on the clipboard as text.
+bool CopyRowAddress(int row);
+
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ReadConfigDialog(HWND dialog);

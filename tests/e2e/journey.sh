@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end journey of the real VarnetBrowser.exe under Wine: first start, Update, players, sorting, Config, Exit, restart,
-# the keyboard and a launch with Enter, a launch with a double-click. The start-up folder's name has Cyrillic and CJK letters,
+# the keyboard and a launch with Enter, the server list's menu and a launch with its Connect. The four commands go by their
+# shortcut keys. The start-up folder's name has Cyrillic and CJK letters,
 # which the prefix's ANSI code page lacks.
 # usage: journey.sh EXE PROBE FAKEGAME LAB
 set -u
@@ -60,16 +61,17 @@ first_start() {
 }
 
 update() {
-  probe press 142 || fatal "could not press Update"
+  xdotool key alt+u
   local dialog
   dialog=$(probe dialog "Varnet Server Browser" 10000 | tr -d '\r')
+  probe press 142 || fatal "could not press Update while its dialog is up"  # the dialog must still close itself
   check_eq "update dialog: title" "title Varnet Server Browser" "$(head -n 1 <<<"$dialog")"
   check_eq "update dialog: its button" "Abort" "$(grep -P '^1003\t' <<<"$dialog" | cut -f3)"
   echo "     update dialog text: $(grep -P '^1004\t' <<<"$dialog" | cut -f3)"
   local status
   status=$(probe wait-status 0 "Completed." $PASS_LIMIT_MS | tr -d '\r') || fatal "no completion text after Update"
   check_eq "update: completion text" "$COMPLETED" "$status"
-  check_eq "update: the dialog closed itself" "" "$(probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1')"
+  check_eq "update: the dialog closed itself" "" "$(open_dialogs)"
   check_eq "update: one master request" "1" "$(http_requests)"
 }
 
@@ -93,6 +95,7 @@ check_rows() {  # WHEN
   check_eq "$1: server count" "$ANSWERING Server$(plural $ANSWERING)" "$(probe status 2 | tr -d '\r')"
 }
 
+open_dialogs() { probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1'; }
 SERVER_LIST_FOCUS=$'143\tSysListView32' PLAYER_LIST_FOCUS=$'144\tSysListView32'
 
 # The players of HOST as the player list shows them, "NAME<TAB>SCORE<TAB>PING" in reply order.
@@ -135,7 +138,7 @@ sorting() {
 configure_game_dir() {
   click_row players 0  # the focus goes to the player list, and must come back there
   check_eq "config: the player list has the focus before" "$PLAYER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
-  probe press 161 || fatal "could not press Config"
+  xdotool key alt+c
   local dialog
   dialog=$(probe dialog "Miscellaenous Configuration" 10000 | tr -d '\r') || fatal "no configuration dialog"
   check_eq "config: game directory at first" "" "$(grep -P '^1013\t' <<<"$dialog" | cut -f3)"
@@ -166,7 +169,7 @@ check_saved_state() {  # WHEN
 }
 
 exit_button() {
-  probe press 140 || fatal "could not press Exit"
+  xdotool key alt+e
   browser_wait_exit
   check_eq "Exit: exit code" "0" "$BROWSER_EXIT"
   check_saved_state "after Exit"
@@ -184,6 +187,22 @@ restart() {
   check_eq "restart: no master request" "$before" "$(http_requests)"
   check_rows "restart"
   check_eq "restart: the server list has the focus" "$SERVER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
+  refresh_by "a click on Refresh" click_at $(probe window-point 141)
+  check_eq "Refresh clicked: the focus is back in the server list" "$SERVER_LIST_FOCUS" "$(probe focus | tr -d '\r')"
+  refresh_by "F5" xdotool key F5
+  refresh_by "Alt+R" xdotool key alt+r
+}
+
+# One pass from the given input; F5 and Alt+R while Refresh is disabled for it add none.
+refresh_by() {  # WHAT COMMAND...
+  local what=$1 before
+  before=$(lab_requests "${PORT[Frag Central]}")
+  shift
+  "$@"
+  [ "$(wait_output 5000 0 probe enabled 141)" == 0 ] || fatal "$what: no pass"
+  xdotool key F5 alt+r
+  wait_output $PASS_LIMIT_MS 1 probe enabled 141 >/dev/null
+  check_eq "$what, then F5 and Alt+R during its pass: one query" $((before + 1)) "$(lab_requests "${PORT[Frag Central]}")"
 }
 
 # The game's log once it has ended, or fatal.
@@ -211,6 +230,8 @@ keyboard() {
   host_down=$(list_column servers 0 | head -n 1)
   check_eq "Down: $host_down's players" "$(players_of "$host_down")" \
     "$(wait_output 5000 "$(players_of "$host_down")" eval 'probe rows players | cut -f2-')"
+  xdotool key ctrl+c
+  check_eq "Ctrl+C: the row's address" "127.0.0.1:${PORT[$host_down]}" "$(probe clipboard | tr -d '\r')"
   rm -f "$GAME_DIR/fakegame.log"
   xdotool key Return
   browser_wait_exit
@@ -234,15 +255,21 @@ launch() {
   [ -n "$row" ] || fatal "no row for $host"
   point=$(probe item-point servers "$row") || fatal "no point for row $row"
   rm -f "$GAME_DIR/fakegame.log"
-  double_click_at $point
+  xdotool mousemove $point click 3
+  wait_output 5000 1 eval "probe windows | grep -c '#32768.1'" >/dev/null
+  xdotool key a
+  check_eq "menu: Copy Address" "127.0.0.1:${PORT[$host]}" "$(wait_output 5000 "127.0.0.1:${PORT[$host]}" probe clipboard)"
+  xdotool key shift+F10
+  wait_output 5000 1 eval "probe windows | grep -c '#32768.1'" >/dev/null
+  xdotool key c
   browser_wait_exit
-  check_eq "double-click: exit code" "0" "$BROWSER_EXIT"
+  check_eq "Shift+F10, Connect: exit code" "0" "$BROWSER_EXIT"
   log=$(game_log_lines)
-  check_eq "double-click: the game started once" "1" "$(grep -c '^end' <<<"$log")"
-  check_eq "double-click: game command line" \
+  check_eq "Connect: the game started once" "1" "$(grep -c '^end' <<<"$log")"
+  check_eq "Connect: game command line" \
     "command line: +set game \"varnet\" +connect \"127.0.0.1:${PORT[$host]}\" +exec autoexec.cfg" \
     "$(grep '^command line:' <<<"$log")"
-  check_eq "double-click: game directory" "current directory: $GAME_DIR_WIN" "$(grep '^current directory:' <<<"$log")"
+  check_eq "Connect: game directory" "current directory: $GAME_DIR_WIN" "$(grep '^current directory:' <<<"$log")"
   check_saved_state "after the launch"
 }
 

@@ -78,6 +78,7 @@ int CmdWaitShown(int argc, char **argv);
 int CmdRtt(int argc, char **argv);
 int CmdRefreshRtt(int argc, char **argv);
 int CmdMemory(int argc, char **argv);
+int CmdClipboard(int argc, char **argv);
 int CmdUdpPing(int argc, char **argv);
 int CmdWindowPoint(int argc, char **argv);
 int CmdRect(int argc, char **argv);

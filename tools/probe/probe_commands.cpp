@@ -145,12 +145,15 @@ int CmdItemPoint(int argc, char **argv) { return PrintListPoint(argc, argv, Read
 // header-point LIST COLUMN: the screen point in the middle of that column's header.
 int CmdHeaderPoint(int argc, char **argv) { return PrintListPoint(argc, argv, ReadHeaderRect); }
 
-// window-point: a harmless spot to click on (the middle of the status bar) to give the window focus.
-int CmdWindowPoint(int, char **) {
+// window-point [ID]: a harmless spot to click on (the middle of the status bar) to give the
+// window focus, or the middle of the main window's control with that id.
+int CmdWindowPoint(int argc, char **argv) {
   HWND browser = Browser();
-  HWND statusBar = browser != NULL ? FindStatusBar(browser) : NULL;
+  HWND target = browser == NULL ? NULL
+                : argc > 0      ? ChildById(browser, ParseInt(argv[0], -1))
+                                : FindStatusBar(browser);
   RECT rect;
-  if (statusBar == NULL || !GetWindowRect(statusBar, &rect)) return PROBE_FAILED;
+  if (target == NULL || !GetWindowRect(target, &rect)) return PROBE_FAILED;
   PrintCenter(rect);
   return PROBE_OK;
 }
@@ -337,4 +340,15 @@ int CmdSelected(int argc, char **argv) {
   int mark = (int)SendBounded(list, LVM_GETSELECTIONMARK, 0, 0);
   printf("%d %d\n", row, mark);
   return PROBE_OK;
+}
+
+// clipboard: the clipboard's text (the prefix's clipboard is the browser's), or exit code 1.
+int CmdClipboard(int, char **) {
+  if (!OpenClipboard(NULL)) return PROBE_FAILED;
+  HANDLE data = GetClipboardData(CF_TEXT);
+  const char *text = data != NULL ? (const char *)GlobalLock(data) : NULL;
+  if (text != NULL) printf("%.*s\n", PROBE_TEXT_SIZE, text);
+  if (text != NULL) GlobalUnlock(data);
+  CloseClipboard();
+  return text != NULL ? PROBE_OK : PROBE_FAILED;
 }
