@@ -420,6 +420,16 @@ keep_cached_record() {  # FILE INDEX
   printf '\x00' | dd of="$1" bs=1 seek=$(($2 * RECORD_BYTES + 2324)) conv=notrunc 2>/dev/null
 }
 
+# The stand-in game in C:\Games\Quake2 and no game directory set: a launch searches the drives.
+game_on_drive_c() {
+  DRIVE_C=$WINEPREFIX/drive_c
+  rm -rf "$DRIVE_C/Games"
+  mkdir -p "$DRIVE_C/Games/Quake2"
+  cp "$GAME" "$DRIVE_C/Games/Quake2/quake2.exe"
+  wine reg delete 'HKCU\SOFTWARE\tallow\Varnet Server Browser' /f /reg:32 >/dev/null 2>&1 </dev/null
+  wine reg delete "$SETTINGS_KEY" /v Q2Dir /f /reg:32 >/dev/null 2>&1 </dev/null
+}
+
 # A double-click on a kept server with no game directory set: the drive search asks about the
 # stand-in game, and while its question box is open a dismissed Update merges its list, which
 # moves the kept server from record 3 to record 0 and clears record 3. Yes then starts the
@@ -430,12 +440,8 @@ race_launch_merge() {
     $(answering_servers 33064 33069 10 10)
   gate=$RACE_DIR/gate.open
   printf '127.0.0.1:%s\n' 33068 33069 >"$RACE_DIR/servers.txt"
-  local drive_c=$WINEPREFIX/drive_c
-  rm -rf "$drive_c/Games"
-  mkdir -p "$drive_c/Games/Quake2"
-  cp "$GAME" "$drive_c/Games/Quake2/quake2.exe"
-  wine reg delete 'HKCU\SOFTWARE\tallow\Varnet Server Browser' /f /reg:32 >/dev/null 2>&1 </dev/null
-  wine reg delete "$SETTINGS_KEY" /v Q2Dir /f /reg:32 >/dev/null 2>&1 </dev/null
+  game_on_drive_c
+  local drive_c=$DRIVE_C
   write_cache "$RUN/kestrel.cache" $(ports 33064 33067)
   keep_cached_record "$RUN/kestrel.cache" 3
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
@@ -463,6 +469,21 @@ race_launch_merge() {
   GAME_DIR=$drive_c/Games/Quake2 GAME_DIR_WIN='C:\Games\Quake2'
   check_launch "launchmerge: Yes after the merge" 33067 3
   rm -rf "$drive_c/Games"
+}
+
+# Closing the window while the search asks ends the run at once: with drive Z: (the whole Linux
+# file system) still to walk, a search that went on would keep the browser well past 5 s.
+race_close_search() {
+  race_servers closesearch "" "33064|delay=10"
+  game_on_drive_c
+  start_race 33064
+  probe wait-status 0 "Completed. 1 of 1" $PASS_LIMIT_MS >/dev/null || fatal "closesearch: no start-up completion"
+  double_click_at $(probe item-point servers 0)
+  probe dialog "Quake II Location" 60000 >/dev/null || fatal "closesearch: the search asked nothing"
+  probe close || fatal "closesearch: could not close the window"
+  EXIT_LIMIT_S=5 browser_wait_exit
+  check_eq "closesearch: the browser ended within 5 s" 0 "$BROWSER_EXIT"
+  rm -rf "$DRIVE_C/Games"
 }
 
 # The list's own line as a hostile author would write it: the address is everything before the
@@ -511,7 +532,7 @@ race_hostile() {
   check_launch "hostile: a plain row then" 33064 2
 }
 
-for race in ${RACES:-bursts update abort exit launch deadline launch_merge hostile}; do
+for race in ${RACES:-bursts update abort exit launch deadline launch_merge hostile close_search}; do
   start=$SECONDS
   "race_$race"
   stop_lab
