@@ -320,6 +320,15 @@ TEST_F(MainWindow, RealClicksAndArrowKeys) {
   ListView_GetItemRect(hwndServerList, 2, &last, LVIR_BOUNDS);
   ClickAt(hwndServerList, POINT{40, last.bottom + 30});  // below the last row
   EXPECT_EQ(0, ListCount(hwndPlayerList));
+
+  // The context menu: none below the rows; the keyboard's at the selected row, just under it.
+  POINT below = {40, last.bottom + 30}, at = {};
+  ClientToScreen(hwndServerList, &below);
+  EXPECT_EQ(-1, ServerMenuRow(MAKELPARAM(below.x, below.y), &at));
+  ListView_SetItemState(hwndServerList, 2, LVIS_SELECTED, LVIS_SELECTED);
+  ASSERT_EQ(2, ServerMenuRow(MAKELPARAM(-1, -1), &at));
+  ScreenToClient(hwndServerList, &at);
+  EXPECT_EQ(last.bottom, at.y);
 }
 
 // A second pass would end in the same table, so the lab's count of Alpha's requests tells.
