@@ -233,20 +233,29 @@ static LRESULT OnServerActivate(const NMHDR *header) {
   return 0;
 }
 
-// The server list's menu: a right-click on a row, Shift+F10 or the Menu key. Its Connect goes
-// through the same launch as a double-click.
-static LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam) {
-  if ((HWND)wParam != hwndServerList) return DefWindowProcA(window, WM_CONTEXTMENU, wParam, lParam);
-  POINT at;
-  int row = ServerMenuRow(lParam, &at);
-  if (row < 0) return 0;
+// Connect from the menu: the server the menu was opened for, wherever its row is now.
+static void ConnectServer(int index, const char *address) {
   NMHDR header = {};
   header.hwndFrom = hwndServerList;
   header.idFrom = ID_SERVER_LIST;
   header.code = NM_DBLCLK;
+  int row = FindServerRow(index, address);
+  if (row >= 0) LaunchRow(&header, row);
+}
+
+// The server list's menu: a right-click on a row, Shift+F10 or the Menu key. Its Connect goes
+// through the same launch as a double-click. The server is taken before the menu opens, as the
+// menu's loop lets passes and merges go on.
+static LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam) {
+  if ((HWND)wParam != hwndServerList) return DefWindowProcA(window, WM_CONTEXTMENU, wParam, lParam);
+  POINT at;
+  int row = ServerMenuRow(lParam, &at);
+  int index = row >= 0 ? RowRecordIndex(row) : -1;
+  char address[ADDRESS_CELL_SIZE];
+  if (index < 0 || !RowAddressText(row, address, sizeof address)) return 0;
   switch (TrackServerMenu(window, at)) {
-    case IDM_CONNECT: LaunchRow(&header, row); break;
-    case IDM_COPY_ADDRESS: CopyRowAddress(row); break;
+    case IDM_CONNECT: ConnectServer(index, address); break;
+    case IDM_COPY_ADDRESS: PutClipboardText(address); break;
   }
   return 0;
 }

@@ -43,7 +43,7 @@ int TrackServerMenu(HWND owner, POINT at) {
 }
 
 // The clipboard owns the memory once SetClipboardData has taken it.
-static bool PutClipboardText(const char *text) {
+bool PutClipboardText(const char *text) {
   size_t size = strlen(text) + 1;
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
   if (memory == NULL) return false;
@@ -64,10 +64,23 @@ static bool PutClipboardText(const char *text) {
   return placed;
 }
 
-bool CopyRowAddress(int row) {
+bool RowAddressText(int row, char *text, int size) {
   int index = row >= 0 ? RowRecordIndex(row) : -1;
   if (index < 0) return false;
-  char address[TEXT_FIELD_SIZE + 8];  // the address, a colon and the port
-  FormatServerCell(&records[index], SERVER_COLUMN_ADDRESS, address, sizeof address);
-  return PutClipboardText(address);
+  return FormatServerCell(&records[index], SERVER_COLUMN_ADDRESS, text, size);
+}
+
+bool CopyRowAddress(int row) {
+  char address[ADDRESS_CELL_SIZE];
+  return RowAddressText(row, address, sizeof address) && PutClipboardText(address);
+}
+
+int FindServerRow(int index, const char *address) {
+  LVFINDINFOA find = {};
+  find.flags = LVFI_PARAM;
+  find.lParam = index;
+  int row = (int)SendMessageA(hwndServerList, LVM_FINDITEMA, (WPARAM)-1, (LPARAM)&find);
+  char shown[ADDRESS_CELL_SIZE];
+  if (row < 0 || !RowAddressText(row, shown, sizeof shown) || strcmp(shown, address) != 0) return -1;
+  return row;
 }

@@ -39,8 +39,15 @@ void ShowPlayers(const NMITEMACTIVATE *activate);
 // -1 when there is no row. TrackServerMenu returns IDM_CONNECT, IDM_COPY_ADDRESS or 0.
 int ServerMenuRow(LPARAM point, POINT *at);
 int TrackServerMenu(HWND owner, POINT at);
+// The row's Address cell ("127.0.0.1:27910"); false when there is no such row.
+enum { ADDRESS_CELL_SIZE = TEXT_FIELD_SIZE + 8 };  // the address, a colon and the port
+bool RowAddressText(int row, char *text, int size);
+bool PutClipboardText(const char *text);
 // Puts the row's address, as its Address cell shows it, on the clipboard as text.
 bool CopyRowAddress(int row);
+// The row that now shows record index with that address, or -1: while a menu is open a pass
+// re-sorts the rows and a merge moves the records.
+int FindServerRow(int index, const char *address);
 
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ReadConfigDialog(HWND dialog);
