@@ -1,6 +1,7 @@
 // The game directory's trailing backslash, kept within its 260-byte setting.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -45,6 +46,20 @@ TEST(GameDirBackslash, UnterminatedBufferEndsTerminated) {
   EndWithBackslash(dir, sizeof dir);
   EXPECT_EQ(259u, strnlen(dir, sizeof dir));
   EXPECT_EQ('\\', dir[258]);
+}
+
+TEST(GameDirTyped, OnePairOfQuotesAndTheSpacesAroundGo) {
+  for (const wchar_t *typed : {L"\"C:\\Q 2\\\"", L"  \"C:\\Q 2\\\" ", L" C:\\Q 2\\ ", L"C:\\Q 2\\"}) {
+    wchar_t text[SETTING_TEXT_SIZE];
+    swprintf(text, SETTING_TEXT_SIZE, L"%ls", typed);
+    TrimTypedPath(text);
+    EXPECT_STREQ(L"C:\\Q 2\\", text);
+  }
+  wchar_t kept[] = L"\"\"a\"\"", lone[] = L" \" ";
+  TrimTypedPath(kept);
+  TrimTypedPath(lone);
+  EXPECT_STREQ(L"\"a\"", kept);
+  EXPECT_STREQ(L"\"", lone);
 }
 
 }  // namespace
