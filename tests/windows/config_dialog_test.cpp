@@ -130,6 +130,7 @@ TEST(ConfigDialog, OkStoresTheDirectoryWithOneBackslash) {
       {"C:\\Games\\Quake2", "C:\\Games\\Quake2\\"},
       {"C:\\Games\\Quake2\\", "C:\\Games\\Quake2\\"},
       {"", ""},
+      {" \"C:\\Games\\Quake 2\" ", "C:\\Games\\Quake 2\\"},  // pasted by "Copy as path"
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.typed);
@@ -143,6 +144,27 @@ TEST(ConfigDialog, OkStoresTheDirectoryWithOneBackslash) {
     EXPECT_STREQ(c.stored, gameDir);
     EXPECT_STREQ("other.exe", gameExe);
   }
+}
+
+// A folder named outside the ANSI code page that exists is kept by its short path; a name is
+// trimmed as a folder is.
+TEST(ConfigDialog, ExistingFolderOutsideTheCodePageIsStoredByItsShortPath) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  wcscat(folder, L"\u041a\u0432\u0435\u0439\u043a\\");
+  CreateDirectoryW(folder, NULL);
+  SetSettings("", "quake2.exe", 0);
+  RunDialog({[&](HWND d) {
+    SetDlgItemTextW(d, IDC_GAME_DIR, (std::wstring(L"\"") + folder + L"\"").c_str());
+    SetField(d, IDC_GAME_EXE, " \"q2.exe\"");
+    PressOk(d);
+  }});
+  wchar_t stored[MAX_PATH], longStored[MAX_PATH] = L"";
+  MultiByteToWideChar(CP_ACP, 0, gameDir, -1, stored, MAX_PATH);
+  GetLongPathNameW(stored, longStored, MAX_PATH);
+  RemoveDirectoryW(folder);
+  EXPECT_STREQ(folder, longStored) << gameDir;
+  EXPECT_STREQ("q2.exe", gameExe);
 }
 
 TEST(ConfigDialog, EscLeavesItOpenAndTheCloseBoxKeepsTheEdits) {

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -188,17 +189,16 @@ TEST_F(LaunchFlow, FileThatIsNoProgramIsReportedAndTheBrowserStays) {
   EXPECT_EQ(dir, gameDir);
 }
 
-TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
+TEST_F(LaunchFlow, AddressOverItsLimitIsABadAddress) {
   ASSERT_TRUE(InstallLaunchStandIn(dir, "quake2.exe"));
   std::string host(124, 'h');  // with ":910" the connect address needs 128 characters and a terminator
   int row = AddLaunchServerRow(host.c_str(), 910);
   std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
-  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found",
-            boxes[0].text);
-  EXPECT_EQ("Couldn't find Quake II executable! Check your config.", LaunchStatusText(0));
+  EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
+  EXPECT_EQ(0u, boxes[0].text.find("Error: Bad server address:\n    " + host + "\n")) << boxes[0].text;
+  EXPECT_EQ("Couldn't start Quake II! Bad server address.", LaunchStatusText(0));
   int code;
   EXPECT_FALSE(TakeLaunchQuit(&code));
   Sleep(1000);
@@ -211,6 +211,47 @@ TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
   ASSERT_TRUE(WaitForLaunchGameStarts(dir, 1, 20000));
   EXPECT_EQ("+set game \"varnet\" +connect \"" + std::string(123, 'h') + ":910\" +exec autoexec.cfg",
             ReadLaunchGameStarts(dir)[0].commandLine);
+}
+
+// The folder is there with the game in it, but its '+' can't go on the command line.
+TEST_F(LaunchFlow, FolderTheCommandLineCantHoldIsNamedWithTheReason) {
+  std::string plus = dir + "Q2+ctf\\";
+  ASSERT_TRUE(MakeLaunchDirs(plus));
+  ASSERT_TRUE(InstallLaunchStandIn(plus, "quake2.exe"));
+  CopyText(gameDir, sizeof gameDir, plus.c_str());
+  startupMethod = 1;
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(AddLaunchServerRow("10.0.0.5", 910));
+
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
+  EXPECT_EQ(0u, boxes[0].text.find("Error: The Quake II Directory setting can't be put on the game's command "
+                                   "line:\n    " +
+                                   plus + "\n\nIt holds a '+'"))
+      << boxes[0].text;
+  EXPECT_EQ("Couldn't start Quake II! Check your config.", LaunchStatusText(0));
+  int code;
+  EXPECT_FALSE(TakeLaunchQuit(&code));
+}
+
+// In code page 932 the Kanji U+8868 ends in the byte 0x5C: there the folder keeps its name, and
+// the launch takes off its backslash, not half the Kanji. Elsewhere it's kept by its short path.
+TEST_F(LaunchFlow, FolderWhoseLastByteLooksLikeABackslashStartsTheGame) {
+  std::wstring folder = std::wstring(dir.begin(), dir.end()) + L"\u8868\\";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+  ReadAnsiLeadBytes();
+  ASSERT_TRUE(AnsiPathOf(folder.c_str(), gameDir, sizeof gameDir));
+  EndWithBackslash(gameDir, sizeof gameDir);
+  std::string stored = gameDir;
+  ASSERT_TRUE(InstallLaunchStandIn(stored, "quake2.exe"));
+  startupMethod = 1;
+  EXPECT_TRUE(DoubleClickAnswering(AddLaunchServerRow("10.0.0.5", 910)).empty());
+  int code;
+  EXPECT_TRUE(TakeLaunchQuit(&code));
+  ASSERT_TRUE(WaitForLaunchGameStarts(stored, 1, 20000));
+  EXPECT_EQ("+set game \"varnet\" +set basedir \"" + stored.substr(0, stored.size() - 1) +
+                "\" +connect \"10.0.0.5:910\" +exec autoexec.cfg",
+            ReadLaunchGameStarts(stored)[0].commandLine);
+  std::cout << "[ INFO ] code page " << GetACP() << ": stored as " << stored << "\n";
 }
 
 TEST_F(LaunchFlow, DoubleClickOffTheRowsStartsNothing) {
