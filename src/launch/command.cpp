@@ -67,41 +67,51 @@ const char *QuotedValueFault(const char *value) {
   return NULL;
 }
 
-// The settings' texts that the chosen form quotes on the command line. An empty executable
-// name is no fault of its text: the missing file is reported instead.
-static LaunchResult SettingsFitCommandLine(const LaunchCommand *command, const char *gameExe,
-                                           int32_t startupMethod) {
-  if (startupMethod == 0) return LAUNCH_BUILT;
-  if (QuotedValueFault(command->workDir) != NULL) return LAUNCH_BAD_GAME_DIR;
-  if (command->useApplicationName) return LAUNCH_BUILT;
-  if (QuotedValueFault(gameExe) != NULL) return LAUNCH_BAD_GAME_EXE;
-  return QuotedValueFault(command->exePath) == NULL ? LAUNCH_BUILT : LAUNCH_UNFIT;
+// The settings' texts that the chosen form quotes on the command line.
+static bool SettingsFitCommandLine(const LaunchCommand *command, int32_t startupMethod) {
+  if (startupMethod == 0) return true;
+  if (QuotedValueFault(command->workDir) != NULL) return false;
+  return command->useApplicationName || QuotedValueFault(command->exePath) == NULL;
 }
 
-static LaunchResult FillLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
-                                      const char *address, uint16_t port, LaunchCommand *command) {
-  if (!IsLaunchAddress(address, port)) return LAUNCH_BAD_ADDRESS;
+// The working directory and basedir: gameDir less its last character, the trailing backslash, so
+// a drive root C:\ becomes C:, the drive's current directory.
+static void FormatWorkDir(char *workDir, size_t size, const char *gameDir) {
+  FormatFits(workDir, size, "%.*s", (int)LastCharStart(gameDir, SettingLength(gameDir)), gameDir);
+}
+
+static bool FillLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
+                              const char *address, uint16_t port, LaunchCommand *command) {
+  if (!IsLaunchAddress(address, port)) return false;
   size_t dirLength = SettingLength(gameDir);
-  if (dirLength == 0 || dirLength >= SETTING_TEXT_SIZE) return LAUNCH_UNFIT;
-  if (SettingLength(gameExe) >= SETTING_TEXT_SIZE) return LAUNCH_UNFIT;
+  if (dirLength == 0 || dirLength >= SETTING_TEXT_SIZE) return false;
+  if (SettingLength(gameExe) >= SETTING_TEXT_SIZE) return false;
   FormatFits(command->connect, sizeof command->connect, "%s:%u", address, (unsigned)port);
-  // The trailing backslash goes, so a drive root C:\ becomes C:, the drive's current directory.
-  FormatFits(command->workDir, sizeof command->workDir, "%.*s", (int)LastCharStart(gameDir, dirLength),
-             gameDir);
+  FormatWorkDir(command->workDir, sizeof command->workDir, gameDir);
   if (!FormatFits(command->exePath, sizeof command->exePath, "%s\\%s", command->workDir, gameExe))
-    return LAUNCH_UNFIT;
+    return false;
   command->useApplicationName = (startupMethod == 0 || startupMethod == 1);
-  LaunchResult result = SettingsFitCommandLine(command, gameExe, startupMethod);
-  if (result != LAUNCH_BUILT) return result;
-  return FormatCommandLine(command, gameExe, startupMethod) ? LAUNCH_BUILT : LAUNCH_UNFIT;
+  if (!SettingsFitCommandLine(command, startupMethod)) return false;
+  return FormatCommandLine(command, gameExe, startupMethod);
 }
 
-LaunchResult BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
-                                const char *address, uint16_t port, LaunchCommand *command) {
+bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod, const char *address,
+                        uint16_t port, LaunchCommand *command) {
   memset(command, 0, sizeof *command);
-  LaunchResult result = FillLaunchCommand(gameDir, gameExe, startupMethod, address, port, command);
-  if (result != LAUNCH_BUILT) memset(command, 0, sizeof *command);  // nothing half-built can be started
-  return result;
+  if (FillLaunchCommand(gameDir, gameExe, startupMethod, address, port, command)) return true;
+  memset(command, 0, sizeof *command);  // nothing half-built can be started by mistake
+  return false;
+}
+
+// An empty executable name is no fault of its text: the missing file is reported instead.
+SettingFault LaunchSettingFault(const char *gameDir, const char *gameExe, int32_t startupMethod) {
+  if (startupMethod == 0) return NO_SETTING_FAULT;
+  char text[SETTING_TEXT_SIZE];
+  FormatWorkDir(text, sizeof text, gameDir);
+  if (QuotedValueFault(text) != NULL) return GAME_DIR_FAULT;
+  if (startupMethod == 1) return NO_SETTING_FAULT;
+  FormatFits(text, sizeof text, "%.*s", (int)SettingLength(gameExe), gameExe);
+  return QuotedValueFault(text) != NULL ? GAME_EXE_FAULT : NO_SETTING_FAULT;
 }
 
 // Shown, not obeyed: a line break in a hostile text would split the box's lines.
@@ -120,13 +130,15 @@ void FormatMissingExeText(char *text, size_t size, const char *gameDir, const ch
              gameDir, (int)SettingLength(gameExe), gameExe);
 }
 
-void FormatRefusedSettingText(char *text, size_t size, LaunchResult result, const char *gameDir,
+void FormatRefusedSettingText(char *text, size_t size, SettingFault fault, const char *gameDir,
                               const char *gameExe) {
-  bool isDir = result == LAUNCH_BAD_GAME_DIR;
+  bool isDir = fault == GAME_DIR_FAULT;
   const char *setting = isDir ? gameDir : gameExe;
   char value[SETTING_TEXT_SIZE];  // as the command line would quote it
-  FormatFits(value, sizeof value, "%.*s", (int)SettingLength(setting), setting);
-  if (isDir) value[LastCharStart(value, strlen(value))] = 0;
+  if (isDir)
+    FormatWorkDir(value, sizeof value, gameDir);
+  else
+    FormatFits(value, sizeof value, "%.*s", (int)SettingLength(gameExe), gameExe);
   const char *reason = QuotedValueFault(value);
   char shown[SETTING_TEXT_SIZE];
   CopyShown(shown, sizeof shown, setting);

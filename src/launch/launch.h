@@ -28,13 +28,7 @@ enum {
 #define GAME_DIR_SETTING "Quake II Directory"
 #define GAME_EXE_SETTING "Quake II Executable"
 
-enum LaunchResult {
-  LAUNCH_BUILT,
-  LAUNCH_BAD_ADDRESS,
-  LAUNCH_BAD_GAME_DIR,  // the working directory would break its quoted argument apart
-  LAUNCH_BAD_GAME_EXE,  // the executable name would
-  LAUNCH_UNFIT          // a text over its limit, or no directory: reported as a missing executable
-};
+enum SettingFault { NO_SETTING_FAULT, GAME_DIR_FAULT, GAME_EXE_FAULT };
 
 struct LaunchCommand {
   char connect[CONNECT_SIZE];
@@ -49,17 +43,21 @@ struct LaunchCommand {
 // may go there, and only one that fits the connect text with its port.
 bool IsLaunchAddress(const char *address, uint16_t port);
 
-// Anything but LAUNCH_BUILT leaves command cleared to zero bytes.
-LaunchResult BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod,
-                                const char *address, uint16_t port, LaunchCommand *command);
+// False, with command cleared to zero bytes, when a text would not fit its limit, the address is
+// refused, or a setting holds what would break the command line's arguments apart.
+bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod, const char *address,
+                        uint16_t port, LaunchCommand *command);
+// The setting whose text the chosen form can't quote as one argument (methods 1 and 2 quote the
+// folder, 2 also the name), if any.
+SettingFault LaunchSettingFault(const char *gameDir, const char *gameExe, int32_t startupMethod);
 // Why a value can't be one quoted argument of the command line, or NULL when it can.
 const char *QuotedValueFault(const char *value);
 
 // The refusal text names gameDir less its last character, a backslash and gameExe, cut to size.
 void FormatMissingExeText(char *text, size_t size, const char *gameDir, const char *gameExe);
-// A setting refused with LAUNCH_BAD_GAME_DIR or LAUNCH_BAD_GAME_EXE: its name, its value (control
+// The refused setting: its name, its value (control
 // characters shown as '?') and the reason, cut to size.
-void FormatRefusedSettingText(char *text, size_t size, LaunchResult result, const char *gameDir,
+void FormatRefusedSettingText(char *text, size_t size, SettingFault fault, const char *gameDir,
                               const char *gameExe);
 // The refused address as the list gave it, its control characters shown as '?', cut to size.
 void FormatBadAddressText(char *text, size_t size, const char *address);

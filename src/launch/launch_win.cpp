@@ -28,10 +28,10 @@ static void ReportBadAddress(const char *address) {
   MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
-// Methods 1 and 2 quote the folder, and 2 the executable's name, on the game's command line.
-static void ReportRefusedSetting(LaunchResult result) {
+// The folder or name is there, but the command line can't carry it.
+static void ReportRefusedSetting(SettingFault fault) {
   char text[LAUNCH_TEXT_SIZE];
-  FormatRefusedSettingText(text, sizeof text, result, gameDir, gameExe);
+  FormatRefusedSettingText(text, sizeof text, fault, gameDir, gameExe);
   SetStatusText(STATUS_PART_MESSAGE, START_FAILED_STATUS);
   MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
 }
@@ -87,16 +87,15 @@ static bool StartGame(LaunchCommand *command) {
 static bool StartServerGame(const char *address, uint16_t port) {
   SetStatusText(STATUS_PART_MESSAGE, STARTING_STATUS);
   LaunchCommand command;
-  LaunchResult result = BuildLaunchCommand(gameDir, gameExe, startupMethod, address, port, &command);
-  if (result == LAUNCH_BAD_GAME_DIR || result == LAUNCH_BAD_GAME_EXE) {
-    ReportRefusedSetting(result);
-    return false;
-  }
-  if (result != LAUNCH_BUILT || !ExecutableExists(command.exePath)) {
+  if (BuildLaunchCommand(gameDir, gameExe, startupMethod, address, port, &command) &&
+      ExecutableExists(command.exePath))
+    return StartGame(&command);
+  SettingFault fault = LaunchSettingFault(gameDir, gameExe, startupMethod);
+  if (fault != NO_SETTING_FAULT)
+    ReportRefusedSetting(fault);
+  else
     ReportMissingExe();
-    return false;
-  }
-  return StartGame(&command);
+  return false;
 }
 
 // The address and port are copied with the row lookup: the search can take minutes and waits on

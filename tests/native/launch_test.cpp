@@ -14,7 +14,7 @@ namespace {
 LaunchCommand Build(const char *dir, const char *exe, int32_t method, const char *address, uint16_t port) {
   LaunchCommand command;
   memset(&command, 0x5A, sizeof command);
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand(dir, exe, method, address, port, &command));
+  EXPECT_TRUE(BuildLaunchCommand(dir, exe, method, address, port, &command));
   return command;
 }
 
@@ -70,30 +70,29 @@ TEST(LaunchCommandLine, DriveRootHostNameAndHandEditedDirectory) {
 
 TEST(LaunchCommandLine, TextsAtTheirLimits) {
   LaunchCommand command;
-  // Connect address: 127 characters fit, 128 do not; the longer address is a bad one.
+  // Connect address: 127 characters fit, 128 do not.
   std::string host(127 - 6, 'h');
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
+  EXPECT_TRUE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
   EXPECT_EQ(127u, strlen(command.connect));
-  host += "h";
-  EXPECT_EQ(LAUNCH_BAD_ADDRESS, BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
-  EXPECT_FALSE(IsLaunchAddress(host.c_str(), 27910));
-  EXPECT_TRUE(IsLaunchAddress(host.c_str(), 2791));
+  host += "h";  // a bad address with this port, a good one with a shorter port
+  EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
+  EXPECT_TRUE(IsLaunchAddress(host.c_str(), 910));
 
   // Executable path: 259 characters fit, 260 do not.
   std::string dir = "C:\\" + std::string(200, 'd') + "\\";  // working directory of 203 characters
   std::string exe(259 - 204, 'e');
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
+  EXPECT_TRUE(BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
   EXPECT_EQ(259u, strlen(command.exePath));
   exe += "e";
-  EXPECT_NE(LAUNCH_BUILT, BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
+  EXPECT_FALSE(BuildLaunchCommand(dir.c_str(), exe.c_str(), 0, "1.2.3.4", 1, &command));
 
-  EXPECT_NE(LAUNCH_BUILT, BuildLaunchCommand("", "quake2.exe", 0, "1.2.3.4", 1, &command));
+  EXPECT_FALSE(BuildLaunchCommand("", "quake2.exe", 0, "1.2.3.4", 1, &command));
   // Settings buffers that lost their terminator are refused, not read past.
   char unterminated[SETTING_TEXT_SIZE + 1];
   memset(unterminated, 'd', SETTING_TEXT_SIZE);
   unterminated[SETTING_TEXT_SIZE] = 0;
-  EXPECT_NE(LAUNCH_BUILT, BuildLaunchCommand(unterminated, "quake2.exe", 0, "1.2.3.4", 1, &command));
-  EXPECT_NE(LAUNCH_BUILT, BuildLaunchCommand("C:\\Q\\", unterminated, 0, "1.2.3.4", 1, &command));
+  EXPECT_FALSE(BuildLaunchCommand(unterminated, "quake2.exe", 0, "1.2.3.4", 1, &command));
+  EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", unterminated, 0, "1.2.3.4", 1, &command));
 }
 
 TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
@@ -101,19 +100,19 @@ TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
   // and the 69 fixed characters give 511 with a 10-character address, 512 with an 11-character one.
   std::string dir = "C:\\" + std::string(208, 'd') + "\\";
   LaunchCommand command;
-  ASSERT_EQ(LAUNCH_BUILT, BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 10, &command));
+  ASSERT_TRUE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 10, &command));
   EXPECT_EQ(211u, strlen(command.workDir));
   EXPECT_EQ(511u, strlen(command.commandLine));
   EXPECT_EQ('"', command.commandLine[0]);
   EXPECT_STREQ(" +exec autoexec.cfg", command.commandLine + 511 - 19);
-  EXPECT_NE(LAUNCH_BUILT, BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 100, &command));
+  EXPECT_FALSE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 2, "1.2.3.4", 100, &command));
   // The shorter forms of the same launch stay well inside the limit.
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand(dir.c_str(), "quake2.exe", 1, "1.2.3.4", 100, &command));
+  EXPECT_TRUE(BuildLaunchCommand(dir.c_str(), "quake2.exe", 1, "1.2.3.4", 100, &command));
 }
 
 // Only a host name or an IPv4 address reaches the command line; anything else builds nothing.
 TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
-  const std::string longest(LAUNCH_ADDRESS_MAX, 'h');  // with a one-digit port
+  const std::string longest(125, 'h');  // with ":9", 127
   for (const std::string &good : {std::string("10.0.0.5"), std::string("q2.example-net.ORG"),
                                   std::string("a"), std::string("-.-"), longest}) {
     SCOPED_TRACE(good);
@@ -121,7 +120,7 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   }
   // clang-format off
   const std::string bad[] = {
-      longest + "h",                                 // 126 characters and ":9" make 128
+      longest + "h",                                 // 128 characters with ":9"
       "",                                            // an empty line of the list
       "127.0.0.1 ",                                  // what the resolver still takes
       "127.0.0.1 \" +exec evil.cfg +set x \"",       // the list's own line, cut at its colon
@@ -135,8 +134,7 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
     SCOPED_TRACE(address);
     EXPECT_FALSE(IsLaunchAddress(address.c_str(), 9));
     memset(&command, 0x5A, sizeof command);
-    EXPECT_EQ(LAUNCH_BAD_ADDRESS,
-              BuildLaunchCommand("C:\\Q\\", "quake2.exe", 0, address.c_str(), 9, &command));
+    EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "quake2.exe", 0, address.c_str(), 9, &command));
     EXPECT_EQ(std::string(sizeof command, '\0'), std::string((const char *)&command, sizeof command));
   }
   // An address whose terminator is lost beyond the 128th character is refused, not read past.
@@ -227,63 +225,40 @@ TEST(SearchRules, NamesMatchWithoutCase) {
   EXPECT_FALSE(IsDotEntry(".git"));
 }
 
-// Code page 932: the second byte of many characters is 0x5C, as in \x95\x5C (a Kanji whose last
-// byte looks like a backslash). The lead-byte table is what the Windows layer fills in.
-void UseCodePage932(bool on) {
-  for (int byte = 0; byte < 256; byte++)
-    ansiLeadBytes[byte] = on && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
-}
-
+// Code page 932, whose Kanji U+8868 is \x95\x5C: its last byte is no backslash.
 TEST(LaunchCodePage932, TheLastCharacterNotTheLastByte) {
-  UseCodePage932(true);
-  const std::string game = "C:\\\x83\x51\x81\x5B\x83\x80\\\x95\x5C";  // C:\, three Kana, \, a Kanji
-  LaunchCommand one = Build((game + "\\").c_str(), "quake2.exe", 1, "10.0.0.5", 910);
-  EXPECT_EQ(game, one.workDir);
-  EXPECT_EQ(game + "\\quake2.exe", one.exePath);
-  EXPECT_EQ(game, Build((game + "\\").c_str(), "quake2.exe", 2, "10.0.0.5", 910).workDir);
-  // A hand-edited value without its backslash loses its whole last character.
-  EXPECT_EQ(game.substr(0, game.size() - 2), Build(game.c_str(), "quake2.exe", 0, "10.0.0.5", 910).workDir);
+  for (int byte = 0x81; byte <= 0xFC; byte++) ansiLeadBytes[byte] = byte <= 0x9F || byte >= 0xE0;
+  const std::string game = "C:\\\x83\x51\x81\x5B\x83\x80\\\x95\x5C", exe = "\\quake2.exe";  // C:\Kana\Kanji
+  EXPECT_STREQ((game + exe).c_str(), Build((game + "\\").c_str(), "quake2.exe", 1, "10.0.0.5", 910).exePath);
+  EXPECT_STREQ((game + exe).c_str(), Build((game + "\\").c_str(), "quake2.exe", 2, "10.0.0.5", 910).exePath);
+  EXPECT_STREQ("C:\\\x83\x51\x81\x5B\x83\x80\\", Build(game.c_str(), "q2.exe", 0, "10.0.0.5", 910).workDir);
   char text[LAUNCH_TEXT_SIZE];
   FormatMissingExeText(text, sizeof text, (game + "\\").c_str(), "quake2.exe");
-  EXPECT_NE(nullptr, strstr(text, (game + "\\quake2.exe: File").c_str()));
-
+  EXPECT_NE(nullptr, strstr(text, (game + exe + ":").c_str()));
   char dir[SETTING_TEXT_SIZE];
-  snprintf(dir, sizeof dir, "%s", game.c_str());
-  EndWithBackslash(dir, sizeof dir);
-  EXPECT_EQ(game + "\\", dir);
-  std::string full = std::string(257, 'd') + "\x95\x5C";  // 259 bytes: the Kanji gives way whole
-  snprintf(dir, sizeof dir, "%s", full.c_str());
-  EndWithBackslash(dir, sizeof dir);
-  EXPECT_EQ(std::string(257, 'd') + "\\", dir);
-  UseCodePage932(false);
+  for (const std::string &typed : {game, std::string(257, 'd') + "\x95\x5C"}) {  // the second fills 259 bytes
+    snprintf(dir, sizeof dir, "%s", typed.c_str());
+    EndWithBackslash(dir, sizeof dir);
+    EXPECT_EQ(typed.size() < 259 ? typed + "\\" : std::string(257, 'd') + "\\", dir);
+  }
+  memset(ansiLeadBytes, 0, sizeof ansiLeadBytes);
 }
 
-// Methods 1 and 2 quote the folder, 2 also the name; a refusal says which setting and why.
 TEST(LaunchRefusal, NamesTheSettingAndTheReason) {
-  LaunchCommand command;
+  EXPECT_EQ(GAME_DIR_FAULT, LaunchSettingFault("C:\\Q2+ctf\\", "quake2.exe", 1));
+  EXPECT_EQ(NO_SETTING_FAULT, LaunchSettingFault("C:\\Q2+ctf\\", "quake2.exe", 0));
+  EXPECT_EQ(GAME_EXE_FAULT, LaunchSettingFault("C:\\Q2\\", "q\"2.exe", 2));
+  EXPECT_EQ(NO_SETTING_FAULT, LaunchSettingFault("C:\\Q2\\", "", 2));  // a missing file, reported as such
   char text[LAUNCH_TEXT_SIZE];
-  EXPECT_EQ(LAUNCH_BAD_GAME_DIR,
-            BuildLaunchCommand("C:\\Games\\Q2+ctf\\", "quake2.exe", 1, "1.2.3.4", 1, &command));
-  FormatRefusedSettingText(text, sizeof text, LAUNCH_BAD_GAME_DIR, "C:\\Games\\Q2+ctf\\", "quake2.exe");
+  FormatRefusedSettingText(text, sizeof text, GAME_DIR_FAULT, "C:\\Q2\\\\", "");
   EXPECT_STREQ(
-      "Error: The Quake II Directory setting can't be put on the game's command line:\n    "
-      "C:\\Games\\Q2+ctf\\\n\n"
-      "It holds a '+', which the game reads as the start of a console command.\n\nChange it in the config, "
-      "or "
-      "clear the \"Alternate Q2 start\" box.",
+      "Error: The Quake II Directory setting can't be put on the game's command line:\n    C:\\Q2\\\\\n\n"
+      "A backslash too many ends it.\n\nChange it in the config, or clear the \"Alternate Q2 start\" box.",
       text);
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand("C:\\Games\\Q2+ctf\\", "quake2.exe", 0, "1.2.3.4", 1, &command));
-  EXPECT_EQ(LAUNCH_BAD_GAME_DIR, BuildLaunchCommand("C:\\Q2\\\\", "quake2.exe", 2, "1.2.3.4", 1, &command));
-  FormatRefusedSettingText(text, sizeof text, LAUNCH_BAD_GAME_DIR, "C:\\Q2\\\\", "");
-  EXPECT_NE(nullptr, strstr(text, "\n    C:\\Q2\\\\\n\nA backslash too many ends it."));
-  EXPECT_EQ(LAUNCH_BAD_GAME_EXE, BuildLaunchCommand("C:\\Q2\\", "q\"2.exe", 2, "1.2.3.4", 1, &command));
-  EXPECT_EQ(LAUNCH_BUILT, BuildLaunchCommand("C:\\Q2\\", "q\"2.exe", 1, "1.2.3.4", 1, &command));
-  FormatRefusedSettingText(text, sizeof text, LAUNCH_BAD_GAME_EXE, "C:\\Q2\\", "q\r2.exe");
+  FormatRefusedSettingText(text, sizeof text, GAME_EXE_FAULT, "C:\\Q2\\", "q\r2.exe");
   EXPECT_NE(nullptr, strstr(text,
-                            "Quake II Executable setting can't be put on the game's command line:\n    "
-                            "q?2.exe\n\nIt holds a control character."));
-  // An empty name is a missing file, not a fault of its text.
-  EXPECT_EQ(LAUNCH_UNFIT, BuildLaunchCommand("C:\\Q2\\", "", 2, "1.2.3.4", 1, &command));
+                            "Executable setting can't be put on the game's command line:\n    q?2.exe\n\n"
+                            "It holds a control character."));
 }
 
 }  // namespace

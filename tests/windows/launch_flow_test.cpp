@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -213,45 +212,33 @@ TEST_F(LaunchFlow, AddressOverItsLimitIsABadAddress) {
             ReadLaunchGameStarts(dir)[0].commandLine);
 }
 
-// The folder is there with the game in it, but its '+' can't go on the command line.
-TEST_F(LaunchFlow, FolderTheCommandLineCantHoldIsNamedWithTheReason) {
-  std::string plus = dir + "Q2+ctf\\";
-  ASSERT_TRUE(MakeLaunchDirs(plus));
-  ASSERT_TRUE(InstallLaunchStandIn(plus, "quake2.exe"));
-  CopyText(gameDir, sizeof gameDir, plus.c_str());
+// The folder is there with the game in it, but its '+' can't go on the command line. In code page
+// 932 the Kanji U+8868 ends in the byte 0x5C, which is no backslash: that folder starts the game
+// (elsewhere it is stored by its short path).
+TEST_F(LaunchFlow, FolderWithAPlusIsRefusedByNameAndOneEndingIn0x5CStarts) {
+  CopyText(gameDir, sizeof gameDir, (dir + "Q2+ctf\\").c_str());
   startupMethod = 1;
-  std::vector<LaunchBox> boxes = DoubleClickAnswering(AddLaunchServerRow("10.0.0.5", 910));
-
+  ASSERT_TRUE(MakeLaunchDirs(gameDir) && InstallLaunchStandIn(gameDir, "quake2.exe"));
+  int row = AddLaunchServerRow("10.0.0.5", 910);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
   EXPECT_EQ(0u, boxes[0].text.find("Error: The Quake II Directory setting can't be put on the game's command "
                                    "line:\n    " +
-                                   plus + "\n\nIt holds a '+'"))
+                                   dir + "Q2+ctf\\\n\nIt holds a '+'"))
       << boxes[0].text;
   EXPECT_EQ("Couldn't start Quake II! Check your config.", LaunchStatusText(0));
-  int code;
-  EXPECT_FALSE(TakeLaunchQuit(&code));
-}
 
-// In code page 932 the Kanji U+8868 ends in the byte 0x5C: there the folder keeps its name, and
-// the launch takes off its backslash, not half the Kanji. Elsewhere it's kept by its short path.
-TEST_F(LaunchFlow, FolderWhoseLastByteLooksLikeABackslashStartsTheGame) {
   std::wstring folder = std::wstring(dir.begin(), dir.end()) + L"\u8868\\";
-  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
   ReadAnsiLeadBytes();
-  ASSERT_TRUE(AnsiPathOf(folder.c_str(), gameDir, sizeof gameDir));
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL) && AnsiPathOf(folder.c_str(), gameDir, sizeof gameDir));
   EndWithBackslash(gameDir, sizeof gameDir);
   std::string stored = gameDir;
   ASSERT_TRUE(InstallLaunchStandIn(stored, "quake2.exe"));
-  startupMethod = 1;
-  EXPECT_TRUE(DoubleClickAnswering(AddLaunchServerRow("10.0.0.5", 910)).empty());
-  int code;
-  EXPECT_TRUE(TakeLaunchQuit(&code));
+  EXPECT_TRUE(DoubleClickAnswering(row).empty());
   ASSERT_TRUE(WaitForLaunchGameStarts(stored, 1, 20000));
-  EXPECT_EQ("+set game \"varnet\" +set basedir \"" + stored.substr(0, stored.size() - 1) +
-                "\" +connect \"10.0.0.5:910\" +exec autoexec.cfg",
-            ReadLaunchGameStarts(stored)[0].commandLine);
-  std::cout << "[ INFO ] code page " << GetACP() << ": stored as " << stored << "\n";
+  EXPECT_NE(std::string::npos, ReadLaunchGameStarts(stored)[0].commandLine.find(
+                                   "+set basedir \"" + stored.substr(0, stored.size() - 1) + "\" "));
 }
 
 TEST_F(LaunchFlow, DoubleClickOffTheRowsStartsNothing) {
