@@ -1,8 +1,6 @@
 // The launch's command lines, refusals at the limits, and the search's texts and name rules.
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <string.h>
-#include <wchar.h>
 
 #include <string>
 
@@ -229,12 +227,10 @@ TEST(SearchRules, NamesMatchWithoutCase) {
 TEST(LaunchCodePage932, TheLastCharacterNotTheLastByte) {
   for (int byte = 0x81; byte <= 0xFC; byte++) ansiLeadBytes[byte] = byte <= 0x9F || byte >= 0xE0;
   const std::string game = "C:\\\x83\x51\x81\x5B\x83\x80\\\x95\x5C", exe = "\\quake2.exe";  // C:\Kana\Kanji
-  EXPECT_STREQ((game + exe).c_str(), Build((game + "\\").c_str(), "quake2.exe", 1, "10.0.0.5", 910).exePath);
-  EXPECT_STREQ((game + exe).c_str(), Build((game + "\\").c_str(), "quake2.exe", 2, "10.0.0.5", 910).exePath);
+  for (int32_t method : {1, 2})
+    EXPECT_STREQ((game + exe).c_str(),
+                 Build((game + "\\").c_str(), "quake2.exe", method, "10.0.0.5", 9).exePath);
   EXPECT_STREQ("C:\\\x83\x51\x81\x5B\x83\x80\\", Build(game.c_str(), "q2.exe", 0, "10.0.0.5", 910).workDir);
-  char text[LAUNCH_TEXT_SIZE];
-  FormatMissingExeText(text, sizeof text, (game + "\\").c_str(), "quake2.exe");
-  EXPECT_NE(nullptr, strstr(text, (game + exe + ":").c_str()));
   char dir[SETTING_TEXT_SIZE];
   for (const std::string &typed : {game, std::string(257, 'd') + "\x95\x5C"}) {  // the second fills 259 bytes
     snprintf(dir, sizeof dir, "%s", typed.c_str());
@@ -255,10 +251,6 @@ TEST(LaunchRefusal, NamesTheSettingAndTheReason) {
       "Error: The Quake II Directory setting can't be put on the game's command line:\n    C:\\Q2\\\\\n\n"
       "A backslash too many ends it.\n\nChange it in the config, or clear the \"Alternate Q2 start\" box.",
       text);
-  FormatRefusedSettingText(text, sizeof text, GAME_EXE_FAULT, "C:\\Q2\\", "q\r2.exe");
-  EXPECT_NE(nullptr, strstr(text,
-                            "Executable setting can't be put on the game's command line:\n    q?2.exe\n\n"
-                            "It holds a control character."));
 }
 
 }  // namespace

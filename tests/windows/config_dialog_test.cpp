@@ -146,21 +146,6 @@ TEST(ConfigDialog, OkStoresTheDirectoryWithOneBackslash) {
   }
 }
 
-// An existing folder named outside the ANSI code page is kept by its short path.
-TEST(ConfigDialog, ExistingFolderOutsideTheCodePageIsStoredByItsShortPath) {
-  wchar_t folder[MAX_PATH], stored[MAX_PATH], longStored[MAX_PATH] = L"";
-  GetTempPathW(MAX_PATH - 8, folder);
-  CreateDirectoryW(wcscat(folder, L"\u041a\u0432\u0435\u0439\u043a\\"), NULL);
-  RunDialog({[&](HWND d) {
-    SetDlgItemTextW(d, IDC_GAME_DIR, folder);
-    PressOk(d);
-  }});
-  MultiByteToWideChar(CP_ACP, 0, gameDir, -1, stored, MAX_PATH);
-  GetLongPathNameW(stored, longStored, MAX_PATH);
-  EXPECT_STREQ(folder, longStored) << gameDir;
-  RemoveDirectoryW(folder);
-}
-
 TEST(ConfigDialog, EscLeavesItOpenAndTheCloseBoxKeepsTheEdits) {
   SetSettings("C:\\Before\\", "before.exe", 0);
   bool openAfterEsc = false;
