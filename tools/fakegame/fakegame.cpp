@@ -3,7 +3,6 @@
 
 #include <stdio.h>
 #include <string.h>
-#include <wchar.h>
 
 enum { LOG_PATH_SIZE = 1024, RECORD_SIZE = 8192 };
 
