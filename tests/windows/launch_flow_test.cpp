@@ -212,9 +212,9 @@ TEST_F(LaunchFlow, AddressOverItsLimitIsABadAddress) {
             ReadLaunchGameStarts(dir)[0].commandLine);
 }
 
-// The folder is there with the game in it, but its '+' can't go on the command line. In code page
-// 932 the Kanji U+8868 ends in the byte 0x5C, which is no backslash: that folder starts the game
-// (elsewhere it is stored by its short path).
+// The folder is there with the game in it, but its '+' can't go on the command line. U+8868 in
+// code page 932, U+9186 in 936 and 950, end in the byte 0x5C, which is no backslash: that folder
+// starts the game (under other code pages it is stored by its short path).
 TEST_F(LaunchFlow, FolderWithAPlusIsRefusedByNameAndOneEndingIn0x5CStarts) {
   CopyText(gameDir, sizeof gameDir, (dir + "Q2+ctf\\").c_str());
   startupMethod = 1;
@@ -229,7 +229,7 @@ TEST_F(LaunchFlow, FolderWithAPlusIsRefusedByNameAndOneEndingIn0x5CStarts) {
       << boxes[0].text;
   EXPECT_EQ("Couldn't start Quake II! Check your config.", LaunchStatusText(0));
 
-  std::wstring folder = std::wstring(dir.begin(), dir.end()) + L"\u8868\\";
+  std::wstring folder = std::wstring(dir.begin(), dir.end()) + (GetACP() == 932 ? L"\u8868\\" : L"\u9186\\");
   ReadAnsiLeadBytes();
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL) && AnsiPathOf(folder.c_str(), gameDir, sizeof gameDir));
   EndWithBackslash(gameDir, sizeof gameDir);
