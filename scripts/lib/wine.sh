@@ -7,6 +7,13 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Wine spells file names in the Unix locale's character set: under a plain ASCII one (a fresh
+# system with no LANG) a folder named in Cyrillic or CJK has no name for it, and a program started
+# there starts in C:\windows instead. C.UTF-8 ships with the C library.
+if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
+  export LC_ALL=C.UTF-8
+fi
+
 XVFB_PID=""
 WINESERVER_STARTED=""
 

@@ -28,6 +28,14 @@ static void ReportBadAddress(const char *address) {
   MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
 }
 
+// The folder or name is there, but the command line can't carry it.
+static void ReportRefusedSetting(SettingFault fault) {
+  char text[LAUNCH_TEXT_SIZE];
+  FormatRefusedSettingText(text, sizeof text, fault, gameDir, gameExe);
+  SetStatusText(STATUS_PART_MESSAGE, START_FAILED_STATUS);
+  MessageBoxA(hwndMain, text, START_FAILED_CAPTION, MB_ICONWARNING | MB_OK);
+}
+
 // The handle serves only to prove the file is there and readable.
 static bool ExecutableExists(const char *path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -79,12 +87,15 @@ static bool StartGame(LaunchCommand *command) {
 static bool StartServerGame(const char *address, uint16_t port) {
   SetStatusText(STATUS_PART_MESSAGE, STARTING_STATUS);
   LaunchCommand command;
-  if (!BuildLaunchCommand(gameDir, gameExe, startupMethod, address, port, &command) ||
-      !ExecutableExists(command.exePath)) {
+  if (BuildLaunchCommand(gameDir, gameExe, startupMethod, address, port, &command) &&
+      ExecutableExists(command.exePath))
+    return StartGame(&command);
+  SettingFault fault = LaunchSettingFault(gameDir, gameExe, startupMethod);
+  if (fault != NO_SETTING_FAULT)
+    ReportRefusedSetting(fault);
+  else
     ReportMissingExe();
-    return false;
-  }
-  return StartGame(&command);
+  return false;
 }
 
 // The address and port are copied with the row lookup: the search can take minutes and waits on
@@ -92,6 +103,7 @@ static bool StartServerGame(const char *address, uint16_t port) {
 bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   if (activate->iItem == -1) return false;
   HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
+  ReadAnsiLeadBytes();
   int index = RowRecordIndex(activate->iItem);
   char address[TEXT_FIELD_SIZE] = "";
   uint16_t port = 0;
@@ -100,7 +112,7 @@ bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
     port = records[index].port;
   }
   // Checked before the search, so a row that would be refused never starts one.
-  if (index >= 0 && !IsLaunchAddress(address)) {
+  if (index >= 0 && !IsLaunchAddress(address, port)) {
     SetCursor(previous);
     ReportBadAddress(address);
     return false;

@@ -8,50 +8,75 @@
 #include "launch/launch_win.h"
 
 // A link back to an ancestor would otherwise be walked until the path limit stops it.
-static bool IsWalkableDirectory(const WIN32_FIND_DATAA *entry) {
+static bool IsWalkableDirectory(const WIN32_FIND_DATAW *entry, const char *name) {
   if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-  return !IsDotEntry(entry->cFileName);
+  return !IsDotEntry(name);
 }
 
-static bool UserAcceptsDirectory(const char *dir) {
+// The question is built as UTF-8 and shown wide, so a folder is named as the player named it.
+static bool UserAcceptsDirectory(const wchar_t *dir) {
+  wchar_t exeWide[SETTING_TEXT_SIZE];
+  char exe[SETTING_TEXT_SIZE * 3], dirText[SETTING_TEXT_SIZE * 3];
+  if (MultiByteToWideChar(CP_ACP, 0, gameExe, -1, exeWide, SETTING_TEXT_SIZE) <= 0) exeWide[0] = 0;
+  if (WideCharToMultiByte(CP_UTF8, 0, exeWide, -1, exe, sizeof exe, NULL, NULL) <= 0) exe[0] = 0;
+  if (WideCharToMultiByte(CP_UTF8, 0, dir, -1, dirText, sizeof dirText, NULL, NULL) <= 0) dirText[0] = 0;
   char question[SEARCH_QUESTION_SIZE];
-  FormatSearchQuestion(question, sizeof question, gameExe, dir);
-  return MessageBoxA(hwndMain, question, SEARCH_CAPTION, MB_ICONQUESTION | MB_YESNO) == IDYES;
+  FormatSearchQuestion(question, sizeof question, exe, dirText);
+  wchar_t questionWide[SEARCH_QUESTION_SIZE];
+  if (MultiByteToWideChar(CP_UTF8, 0, question, -1, questionWide, SEARCH_QUESTION_SIZE) <= 0) return false;
+  return MessageBoxW(hwndMain, questionWide, L"" SEARCH_CAPTION, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 // Closing the main window during a question ends the run: every later box would return at once
 // with no one asked, and the walk would go on through every drive with no window.
 static bool SearchAbandoned(void) { return !IsWindow(hwndMain); }
 
-// One directory entry: walk into a directory, or offer a matching file. True once accepted.
-static bool VisitEntry(const char *dir, const WIN32_FIND_DATAA *entry, char *found, size_t foundSize) {
-  char path[SETTING_TEXT_SIZE];
-  if (!JoinSearchPath(path, sizeof path, dir, entry->cFileName, "")) return false;  // too long: skipped
-  if (IsWalkableDirectory(entry)) {
-    if (!JoinSearchPath(path, sizeof path, dir, entry->cFileName, "\\")) return false;
-    return SearchGameDir(path, found, foundSize);
+static bool WalkGameDir(const wchar_t *dir, char *found, size_t foundSize);
+
+// One directory entry: walk into a directory, or offer a matching file. True once accepted; the
+// directory offered is the one the ANSI setting can hold, its short path if need be.
+static bool VisitEntry(const wchar_t *dir, const WIN32_FIND_DATAW *entry, char *found, size_t foundSize) {
+  wchar_t path[SETTING_TEXT_SIZE];
+  if (!JoinSearchPath(path, SETTING_TEXT_SIZE, dir, entry->cFileName, L""))
+    return false;  // too long: skipped
+  char name[SETTING_TEXT_SIZE];
+  bool exact = ToAnsiExactly(entry->cFileName, name, sizeof name);  // else no ANSI name matches
+  if (IsWalkableDirectory(entry, name)) {
+    if (!JoinSearchPath(path, SETTING_TEXT_SIZE, dir, entry->cFileName, L"\\")) return false;
+    return WalkGameDir(path, found, foundSize);
   }
   bool isDirectory = (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (isDirectory && !IsDotEntry(entry->cFileName)) return false;  // a link: neither walked nor offered
-  if (!NameMatchesExe(entry->cFileName, gameExe)) return false;
+  if (isDirectory && !IsDotEntry(name)) return false;  // a link: neither walked nor offered
+  if (!exact || !NameMatchesExe(name, gameExe)) return false;
+  char stored[SETTING_TEXT_SIZE];
+  if (!AnsiPathOf(dir, stored, sizeof stored)) return false;
+  EndWithBackslash(stored, sizeof stored);
   if (!UserAcceptsDirectory(dir) || SearchAbandoned()) return false;
-  CopyText(found, foundSize, dir);
+  CopyText(found, foundSize, stored);
   return true;
 }
 
-bool SearchGameDir(const char *dir, char *found, size_t foundSize) {
-  char pattern[SETTING_TEXT_SIZE];
-  if (!JoinSearchPath(pattern, sizeof pattern, dir, "*", "")) return false;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
+static bool WalkGameDir(const wchar_t *dir, char *found, size_t foundSize) {
+  wchar_t pattern[SETTING_TEXT_SIZE];
+  if (!JoinSearchPath(pattern, SETTING_TEXT_SIZE, dir, L"*", L"")) return false;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(pattern, &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
   bool accepted = false;
   do {
     accepted = VisitEntry(dir, &entry, found, foundSize);
-  } while (!accepted && !SearchAbandoned() && FindNextFileA(search, &entry));
+  } while (!accepted && !SearchAbandoned() && FindNextFileW(search, &entry));
   FindClose(search);
   return accepted;
+}
+
+// The walk itself is wide: FindFirstFileA would hand back '?' for a name outside the code page.
+bool SearchGameDir(const char *dir, char *found, size_t foundSize) {
+  ReadAnsiLeadBytes();
+  wchar_t dirWide[SETTING_TEXT_SIZE];
+  if (MultiByteToWideChar(CP_ACP, 0, dir, -1, dirWide, SETTING_TEXT_SIZE) <= 0) return false;
+  return WalkGameDir(dirWide, found, foundSize);
 }
 
 // C: to Z:, until a directory is accepted.
@@ -72,9 +97,14 @@ static void SearchDrives(void) {
 // Making an empty card reader or DVD drive current would otherwise show the system's own
 // "no disk" box; with critical errors failed the drive is simply passed by. The thread's mode
 // is restored afterwards, so the rest of the program keeps the system's error boxes.
+// Each drive walked was made current; the start-up folder is made current again, so no drive
+// (a USB stick the player wants to eject) is held once the search is over.
 void SearchAllDrives(void) {
+  wchar_t startDir[MAX_PATH];
+  DWORD startLength = GetCurrentDirectoryW(MAX_PATH, startDir);
   DWORD previousMode = 0;
   BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode);
   SearchDrives();
   if (modeSet) SetThreadErrorMode(previousMode, NULL);
+  if (startLength > 0 && startLength < MAX_PATH) SetCurrentDirectoryW(startDir);
 }

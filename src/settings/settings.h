@@ -26,9 +26,20 @@ extern char masterUrl[MASTER_URL_SIZE];
 // none of them NUL. The text need not be terminated; nothing past length is read.
 bool IsUsableMasterUrl(const char *text, int32_t length);
 
+// Lead bytes of the ANSI code page's two-byte characters, filled in by the Windows layer from
+// the system's code page; all false (each byte a character) until then.
+extern bool ansiLeadBytes[256];
+// Where the last character of text's first length bytes starts (0 when length is 0). The walk
+// starts at the front: in a two-byte code page a character's second byte may be 0x5C.
+size_t LastCharStart(const char *text, size_t length);
+// True when the last character of text's first length bytes is a backslash.
+bool EndsWithBackslash(const char *text, size_t length);
+
 // Gives a non-empty directory its one trailing backslash, within size (the last character
 // gives way when the text fills the buffer).
 void EndWithBackslash(char *dir, size_t size);
+// A typed or pasted path less its surrounding spaces and then one pair of surrounding quotes.
+void TrimTypedPath(wchar_t *text);
 
 // Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored.
 void ReadServerCache(FILE *file);

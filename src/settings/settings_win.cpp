@@ -143,3 +143,26 @@ void SaveSettingsTo(HKEY machineRoot, HKEY userRoot) {
 }
 
 void SaveSettings(void) { SaveSettingsTo(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER); }
+
+void ReadAnsiLeadBytes(void) {
+  for (int byte = 0; byte < 256; byte++) ansiLeadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) != 0;
+}
+
+bool ToAnsiExactly(const wchar_t *text, char *ansi, size_t size) {
+  BOOL lossy = FALSE;
+  bool utf8 = GetACP() == CP_UTF8;  // holds every character, and takes no lossy flag
+  int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, ansi, (int)size, NULL,
+                                   utf8 ? NULL : &lossy);
+  if (length > 0 && !lossy) return true;
+  if (size > 0) ansi[0] = 0;
+  return false;
+}
+
+// Other programs and earlier versions read Q2Dir as ANSI text, so a folder named outside the
+// code page is stored by the short name every folder also answers to.
+bool AnsiPathOf(const wchar_t *path, char *ansi, size_t size) {
+  if (ToAnsiExactly(path, ansi, size)) return true;
+  wchar_t shortPath[MAX_PATH];
+  DWORD length = GetShortPathNameW(path, shortPath, MAX_PATH);
+  return length > 0 && length < MAX_PATH && ToAnsiExactly(shortPath, ansi, size);
+}

@@ -27,3 +27,14 @@ void SaveSettings(void);
 // Registry seams: the roots are parameters so tests can stand in an unwritable machine key.
 void LoadSettingsFrom(HKEY machineRoot, HKEY userRoot);
 void SaveSettingsTo(HKEY machineRoot, HKEY userRoot);
+
+// The lead bytes of the system's ANSI code page into ansiLeadBytes; cheap, run before paths are
+// read or joined.
+void ReadAnsiLeadBytes(void);
+// text in the ANSI code page; false, ansi emptied, when it doesn't fit or a character has no
+// ANSI form (the system's '?' or a look-alike would stand in).
+bool ToAnsiExactly(const wchar_t *text, char *ansi, size_t size);
+// A path as an ANSI setting can hold it: its own spelling when the ANSI code page has every one
+// of its characters, else the short (8.3) path of the existing file or folder. False, ansi
+// emptied, when neither fits size.
+bool AnsiPathOf(const wchar_t *path, char *ansi, size_t size);

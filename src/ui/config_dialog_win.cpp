@@ -1,7 +1,9 @@
 // The configuration dialog: game directory, executable name and the launch variant.
 #include <string.h>
+#include <wchar.h>
 
 #include "settings/settings.h"
+#include "settings/settings_win.h"
 #include "resource.h"
 #include "ui/ui_win.h"
 
@@ -16,12 +18,35 @@ static void InitConfigDialog(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_ALT_START, BM_SETCHECK, (WPARAM)startupMethod, 0);
 }
 
-// The fields are taken as they are, empty ones included; only the backslash is added.
+// Cut at a character, never inside one, when the ANSI form is longer than the setting.
+static void CutToAnsi(const wchar_t *text, char *ansi, int size) {
+  for (int count = (int)wcslen(text); count > 0; count--) {
+    int length = WideCharToMultiByte(CP_ACP, 0, text, count, ansi, size - 1, NULL, NULL);
+    if (length > 0) {
+      ansi[length] = 0;
+      return;
+    }
+  }
+  ansi[0] = 0;
+}
+
+// Read wide, so a folder named outside the ANSI code page that exists is kept by its short path.
+static void ReadPathField(HWND dialog, int id, char *setting, bool isFolder) {
+  wchar_t typed[SETTING_TEXT_SIZE];
+  if (GetDlgItemTextW(dialog, id, typed, SETTING_TEXT_SIZE) == 0) typed[0] = 0;
+  TrimTypedPath(typed);
+  if (isFolder && typed[0] != 0 && AnsiPathOf(typed, setting, SETTING_TEXT_SIZE)) return;
+  CutToAnsi(typed, setting, SETTING_TEXT_SIZE);
+}
+
+// The fields are taken as typed, less the quotes and spaces a pasted path brings along; only
+// the backslash is added.
 void ReadConfigDialog(HWND dialog) {
+  ReadAnsiLeadBytes();
   memset(gameDir, 0, sizeof gameDir);
   memset(gameExe, 0, sizeof gameExe);
-  SendDlgItemMessageA(dialog, IDC_GAME_DIR, WM_GETTEXT, sizeof gameDir, (LPARAM)gameDir);
-  SendDlgItemMessageA(dialog, IDC_GAME_EXE, WM_GETTEXT, sizeof gameExe, (LPARAM)gameExe);
+  ReadPathField(dialog, IDC_GAME_DIR, gameDir, true);
+  ReadPathField(dialog, IDC_GAME_EXE, gameExe, false);
   startupMethod = (int32_t)SendDlgItemMessageA(dialog, IDC_ALT_START, BM_GETCHECK, 0, 0);
   EndWithBackslash(gameDir, sizeof gameDir);
 }

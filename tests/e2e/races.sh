@@ -492,7 +492,7 @@ HOSTILE_LINE='127.0.0.1 " +exec evil.cfg +set x ":27910'
 BAD_ADDRESS_TEXT='Error: Bad server address:
     127.0.0.1 " +exec evil.cfg +set x "
 
-A server address may hold only letters, digits, dots and dashes.'
+A server address may hold only letters, digits, dots and dashes, and no more than 127 characters with its port.'
 
 # A row whose address would carry console commands to the game shows as any other, but its
 # double-click starts nothing, saves nothing and says why; a plain row then starts the game.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "launch/launch.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -71,8 +72,9 @@ TEST(LaunchCommandLine, TextsAtTheirLimits) {
   std::string host(127 - 6, 'h');
   EXPECT_TRUE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
   EXPECT_EQ(127u, strlen(command.connect));
-  host += "h";
+  host += "h";  // a bad address with this port, a good one with a shorter port
   EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "q.exe", 0, host.c_str(), 27910, &command));
+  EXPECT_TRUE(IsLaunchAddress(host.c_str(), 910));
 
   // Executable path: 259 characters fit, 260 do not.
   std::string dir = "C:\\" + std::string(200, 'd') + "\\";  // working directory of 203 characters
@@ -108,15 +110,15 @@ TEST(LaunchCommandLine, CommandLineOf511FitsAnd512IsRefused) {
 
 // Only a host name or an IPv4 address reaches the command line; anything else builds nothing.
 TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
-  const std::string longest(127, 'h');
+  const std::string longest(125, 'h');  // with ":9", 127
   for (const std::string &good : {std::string("10.0.0.5"), std::string("q2.example-net.ORG"),
                                   std::string("a"), std::string("-.-"), longest}) {
     SCOPED_TRACE(good);
-    EXPECT_TRUE(IsLaunchAddress(good.c_str()));
+    EXPECT_TRUE(IsLaunchAddress(good.c_str(), 9));
   }
   // clang-format off
   const std::string bad[] = {
-      longest + "h",                                 // 128 characters
+      longest + "h",                                 // 128 characters with ":9"
       "",                                            // an empty line of the list
       "127.0.0.1 ",                                  // what the resolver still takes
       "127.0.0.1 \" +exec evil.cfg +set x \"",       // the list's own line, cut at its colon
@@ -128,22 +130,23 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   LaunchCommand command;
   for (const std::string &address : bad) {
     SCOPED_TRACE(address);
-    EXPECT_FALSE(IsLaunchAddress(address.c_str()));
+    EXPECT_FALSE(IsLaunchAddress(address.c_str(), 9));
     memset(&command, 0x5A, sizeof command);
-    EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "quake2.exe", 0, address.c_str(), 27910, &command));
+    EXPECT_FALSE(BuildLaunchCommand("C:\\Q\\", "quake2.exe", 0, address.c_str(), 9, &command));
     EXPECT_EQ(std::string(sizeof command, '\0'), std::string((const char *)&command, sizeof command));
   }
   // An address whose terminator is lost beyond the 128th character is refused, not read past.
   char unterminated[LAUNCH_ADDRESS_MAX + 1];
   memset(unterminated, 'h', sizeof unterminated);
-  EXPECT_FALSE(IsLaunchAddress(unterminated));
+  EXPECT_FALSE(IsLaunchAddress(unterminated, 0));
 
   // The refusal names the address as the list gave it, its control characters as question marks.
   char text[LAUNCH_TEXT_SIZE];
   FormatBadAddressText(text, sizeof text, "127.0.0.1 \" +exec evil.cfg\r\n\t+set x \x7F\xE9\"");
   EXPECT_STREQ(
       "Error: Bad server address:\n    127.0.0.1 \" +exec evil.cfg???+set x ?\xE9\"\n\n"
-      "A server address may hold only letters, digits, dots and dashes.",
+      "A server address may hold only letters, digits, dots and dashes, and no more than 127 characters "
+      "with its port.",
       text);
   std::string longest255(255, '+');
   FormatBadAddressText(text, sizeof text, longest255.c_str());
@@ -190,15 +193,15 @@ TEST(SearchTexts, StatusAndQuestionAndTheirCuts) {
 }
 
 TEST(SearchRules, PathsThatDoNotFitAreRefused) {
-  char path[SETTING_TEXT_SIZE];
-  std::string dir = "C:\\" + std::string(250, 'd') + "\\";  // 254 characters
-  EXPECT_TRUE(JoinSearchPath(path, sizeof path, dir.c_str(), "*", ""));
-  EXPECT_EQ(dir + "*", path);
-  EXPECT_TRUE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcd", "\\"));  // 259
-  EXPECT_EQ(259u, strlen(path));
-  EXPECT_FALSE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcde", "\\"));  // 260
-  EXPECT_STREQ("", path);
-  EXPECT_FALSE(JoinSearchPath(path, sizeof path, dir.c_str(), "abcdef", ""));
+  wchar_t path[SETTING_TEXT_SIZE];
+  std::wstring dir = L"C:\\" + std::wstring(250, L'\x434') + L"\\";  // 254 characters
+  EXPECT_TRUE(JoinSearchPath(path, SETTING_TEXT_SIZE, dir.c_str(), L"*", L""));
+  EXPECT_EQ(dir + L"*", path);
+  EXPECT_TRUE(JoinSearchPath(path, SETTING_TEXT_SIZE, dir.c_str(), L"abcd", L"\\"));  // 259
+  EXPECT_EQ(259u, wcslen(path));
+  EXPECT_FALSE(JoinSearchPath(path, SETTING_TEXT_SIZE, dir.c_str(), L"abcde", L"\\"));  // 260
+  EXPECT_STREQ(L"", path);
+  EXPECT_FALSE(JoinSearchPath(path, SETTING_TEXT_SIZE, dir.c_str(), L"abcdef", L""));
 }
 
 TEST(SearchRules, NamesMatchWithoutCase) {
@@ -218,6 +221,36 @@ TEST(SearchRules, NamesMatchWithoutCase) {
   EXPECT_TRUE(IsDotEntry(".."));
   EXPECT_FALSE(IsDotEntry("..."));
   EXPECT_FALSE(IsDotEntry(".git"));
+}
+
+// Code page 932, whose Kanji U+8868 is \x95\x5C: its last byte is no backslash.
+TEST(LaunchCodePage932, TheLastCharacterNotTheLastByte) {
+  for (int byte = 0x81; byte <= 0xFC; byte++) ansiLeadBytes[byte] = byte <= 0x9F || byte >= 0xE0;
+  const std::string game = "C:\\\x83\x51\x81\x5B\x83\x80\\\x95\x5C", exe = "\\quake2.exe";  // C:\Kana\Kanji
+  for (int32_t method : {1, 2})
+    EXPECT_STREQ((game + exe).c_str(),
+                 Build((game + "\\").c_str(), "quake2.exe", method, "10.0.0.5", 9).exePath);
+  EXPECT_STREQ("C:\\\x83\x51\x81\x5B\x83\x80\\", Build(game.c_str(), "q2.exe", 0, "10.0.0.5", 910).workDir);
+  char dir[SETTING_TEXT_SIZE];
+  for (const std::string &typed : {game, std::string(257, 'd') + "\x95\x5C"}) {  // the second fills 259 bytes
+    snprintf(dir, sizeof dir, "%s", typed.c_str());
+    EndWithBackslash(dir, sizeof dir);
+    EXPECT_EQ(typed.size() < 259 ? typed + "\\" : std::string(257, 'd') + "\\", dir);
+  }
+  memset(ansiLeadBytes, 0, sizeof ansiLeadBytes);
+}
+
+TEST(LaunchRefusal, NamesTheSettingAndTheReason) {
+  EXPECT_EQ(GAME_DIR_FAULT, LaunchSettingFault("C:\\Q2+ctf\\", "quake2.exe", 1));
+  EXPECT_EQ(NO_SETTING_FAULT, LaunchSettingFault("C:\\Q2+ctf\\", "quake2.exe", 0));
+  EXPECT_EQ(GAME_EXE_FAULT, LaunchSettingFault("C:\\Q2\\", "q\"2.exe", 2));
+  EXPECT_EQ(NO_SETTING_FAULT, LaunchSettingFault("C:\\Q2\\", "", 2));  // a missing file, reported as such
+  char text[LAUNCH_TEXT_SIZE];
+  FormatRefusedSettingText(text, sizeof text, GAME_DIR_FAULT, "C:\\Q2\\\\", "");
+  EXPECT_STREQ(
+      "Error: The Quake II Directory setting can't be put on the game's command line:\n    C:\\Q2\\\\\n\n"
+      "A backslash too many ends it.\n\nChange it in the config, or clear the \"Alternate Q2 start\" box.",
+      text);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The game directory's trailing backslash, kept within its 260-byte setting.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -45,6 +46,16 @@ TEST(GameDirBackslash, UnterminatedBufferEndsTerminated) {
   EndWithBackslash(dir, sizeof dir);
   EXPECT_EQ(259u, strnlen(dir, sizeof dir));
   EXPECT_EQ('\\', dir[258]);
+}
+
+TEST(GameDirTyped, OnePairOfQuotesAndTheSpacesAroundGo) {
+  wchar_t pasted[] = L"  \"C:\\Q 2\\\" ", twice[] = L"\"\"a\"\"", lone[] = L" \" ";
+  TrimTypedPath(pasted);
+  TrimTypedPath(twice);
+  TrimTypedPath(lone);
+  EXPECT_STREQ(L"C:\\Q 2\\", pasted);
+  EXPECT_STREQ(L"\"a\"", twice);
+  EXPECT_STREQ(L"\"", lone);
 }
 
 }  // namespace

@@ -130,13 +130,14 @@ TEST(ConfigDialog, OkStoresTheDirectoryWithOneBackslash) {
       {"C:\\Games\\Quake2", "C:\\Games\\Quake2\\"},
       {"C:\\Games\\Quake2\\", "C:\\Games\\Quake2\\"},
       {"", ""},
+      {" \"C:\\Games\\Quake 2\" ", "C:\\Games\\Quake 2\\"},  // pasted by "Copy as path"
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.typed);
     SetSettings("C:\\Before\\", "quake2.exe", 0);
     INT_PTR result = RunDialog({[&](HWND d) {
       SetField(d, IDC_GAME_DIR, c.typed);
-      SetField(d, IDC_GAME_EXE, "other.exe");
+      SetField(d, IDC_GAME_EXE, " \"other.exe\" ");  // a name is trimmed as a folder is
       PressOk(d);
     }});
     EXPECT_EQ(0, result);

@@ -115,7 +115,7 @@ TEST_F(LaunchDrives, FindsTheNameInAnyCaseAndYesSetsTheGameDirectory) {
   EXPECT_EQ((std::vector<std::string>{Trying("quake2.exe", 'C'), Trying("quake2.exe", 'D')}),
             LaunchStatusTexts());
   for (const LaunchStatusEntry &entry : launchStatusLog) EXPECT_EQ(0u, entry.wParam);
-  EXPECT_EQ('D', CurrentDir()[0]);
+  EXPECT_EQ("C:\\varnet-test", CurrentDir());  // the start-up folder is current again, found or not
 }
 
 TEST_F(LaunchDrives, MatchInTheDriveRoot) {
@@ -214,7 +214,7 @@ TEST_F(LaunchDrives, NoToEveryQuestionLeavesNoGameDirectoryAndTheBrowserOpen) {
     int code;
     EXPECT_FALSE(TakeLaunchQuit(&code));
     EXPECT_TRUE(IsWindow(hwndMain));
-    EXPECT_EQ('D', CurrentDir()[0]);  // the last drive made current stays current
+    EXPECT_EQ("C:\\varnet-test", CurrentDir());
   }
 }
 
@@ -296,6 +296,23 @@ TEST_F(LaunchDrives, FoundGameStartsAndIsSavedSoTheNextRunDoesNotSearch) {
   EXPECT_EQ(std::vector<std::string>{"Starting Quake II..."}, LaunchStatusTexts());
   EXPECT_TRUE(TakeLaunchQuit(&code));
   EXPECT_TRUE(WaitForLaunchGameStarts("D:\\Games\\Quake2\\", 2, 20000));
+}
+
+// The walk is wide: a folder named outside the ANSI code page is found, stored by a path the ANSI
+// setting can hold, and the game starts there.
+TEST_F(LaunchDrives, FolderNamedOutsideTheCodePageIsFoundStoredAndStarted) {
+  const wchar_t *folder = L"D:\\Games\\\u041a\u0432\u0435\u0439\u043a\\";
+  wchar_t shortWide[MAX_PATH], stored[MAX_PATH], longStored[MAX_PATH] = L"";
+  char shortPath[MAX_PATH];
+  ASSERT_TRUE(CreateDirectoryW(L"D:\\Games", NULL) && CreateDirectoryW(folder, NULL));
+  GetShortPathNameW(folder, shortWide, MAX_PATH);
+  WideCharToMultiByte(CP_ACP, 0, shortWide, -1, shortPath, MAX_PATH, NULL, NULL);
+  ASSERT_TRUE(InstallLaunchStandIn(shortPath, "quake2.exe"));
+  EXPECT_EQ(1u, DoubleClickAnswering(AddLaunchServerRow("10.0.0.5", 910), {IDYES}).size());
+  MultiByteToWideChar(CP_ACP, 0, gameDir, -1, stored, MAX_PATH);
+  GetLongPathNameW(stored, longStored, MAX_PATH);
+  EXPECT_STREQ(folder, longStored) << gameDir;
+  EXPECT_TRUE(WaitForLaunchGameStarts(gameDir, 1, 20000));
 }
 
 // Each start method as the stand-in game sees it, for one game directory.

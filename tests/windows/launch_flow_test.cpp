@@ -188,17 +188,16 @@ TEST_F(LaunchFlow, FileThatIsNoProgramIsReportedAndTheBrowserStays) {
   EXPECT_EQ(dir, gameDir);
 }
 
-TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
+TEST_F(LaunchFlow, AddressOverItsLimitIsABadAddress) {
   ASSERT_TRUE(InstallLaunchStandIn(dir, "quake2.exe"));
   std::string host(124, 'h');  // with ":910" the connect address needs 128 characters and a terminator
   int row = AddLaunchServerRow(host.c_str(), 910);
   std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
 
   ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ("Couldn't find Quake II", boxes[0].caption);
-  EXPECT_EQ("Error: Couldn't find a Quake II executable:\n    " + dir + "quake2.exe: File Not Found",
-            boxes[0].text);
-  EXPECT_EQ("Couldn't find Quake II executable! Check your config.", LaunchStatusText(0));
+  EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
+  EXPECT_EQ(0u, boxes[0].text.find("Error: Bad server address:\n    " + host + "\n")) << boxes[0].text;
+  EXPECT_EQ("Couldn't start Quake II! Bad server address.", LaunchStatusText(0));
   int code;
   EXPECT_FALSE(TakeLaunchQuit(&code));
   Sleep(1000);
@@ -211,6 +210,35 @@ TEST_F(LaunchFlow, TextOverItsLimitRefusesTheLaunch) {
   ASSERT_TRUE(WaitForLaunchGameStarts(dir, 1, 20000));
   EXPECT_EQ("+set game \"varnet\" +connect \"" + std::string(123, 'h') + ":910\" +exec autoexec.cfg",
             ReadLaunchGameStarts(dir)[0].commandLine);
+}
+
+// The folder is there with the game in it, but its '+' can't go on the command line. U+8868 in
+// code page 932, U+9186 in 936 and 950, end in the byte 0x5C, which is no backslash: that folder
+// starts the game (under other code pages it is stored by its short path).
+TEST_F(LaunchFlow, FolderWithAPlusIsRefusedByNameAndOneEndingIn0x5CStarts) {
+  CopyText(gameDir, sizeof gameDir, (dir + "Q2+ctf\\").c_str());
+  startupMethod = 1;
+  ASSERT_TRUE(MakeLaunchDirs(gameDir) && InstallLaunchStandIn(gameDir, "quake2.exe"));
+  int row = AddLaunchServerRow("10.0.0.5", 910);
+  std::vector<LaunchBox> boxes = DoubleClickAnswering(row);
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("Couldn't start Quake II", boxes[0].caption);
+  EXPECT_EQ(0u, boxes[0].text.find("Error: The Quake II Directory setting can't be put on the game's command "
+                                   "line:\n    " +
+                                   dir + "Q2+ctf\\\n\nIt holds a '+'"))
+      << boxes[0].text;
+  EXPECT_EQ("Couldn't start Quake II! Check your config.", LaunchStatusText(0));
+
+  std::wstring folder = std::wstring(dir.begin(), dir.end()) + (GetACP() == 932 ? L"\u8868\\" : L"\u9186\\");
+  ReadAnsiLeadBytes();
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL) && AnsiPathOf(folder.c_str(), gameDir, sizeof gameDir));
+  EndWithBackslash(gameDir, sizeof gameDir);
+  std::string stored = gameDir;
+  ASSERT_TRUE(InstallLaunchStandIn(stored, "quake2.exe"));
+  EXPECT_TRUE(DoubleClickAnswering(row).empty());
+  ASSERT_TRUE(WaitForLaunchGameStarts(stored, 1, 20000));
+  EXPECT_NE(std::string::npos, ReadLaunchGameStarts(stored)[0].commandLine.find(
+                                   "+set basedir \"" + stored.substr(0, stored.size() - 1) + "\" "));
 }
 
 TEST_F(LaunchFlow, DoubleClickOffTheRowsStartsNothing) {
