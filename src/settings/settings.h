@@ -30,7 +30,8 @@ bool IsUsableMasterUrl(const char *text, int32_t length);
 // gives way when the text fills the buffer).
 void EndWithBackslash(char *dir, size_t size);
 
-// Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored.
+// Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored,
+// and so is a record with an empty address.
 void ReadServerCache(FILE *file);
 // Writes the records in use, byte for byte; false when a write failed.
 bool WriteServerCache(FILE *file);

@@ -100,6 +100,19 @@ TEST(CacheLoad, SeventyRecordsLoadTheFirst64) {
   remove(path.c_str());
 }
 
+TEST(CacheLoad, AllZeroRecordBetweenRealOnesIsSkipped) {
+  std::string path = TempPath("zero");
+  std::vector<unsigned char> bytes = ImageOf(2);
+  bytes.insert(bytes.begin() + RECORD, RECORD, 0);  // between record 0 and record 1
+  WriteFile(path, bytes);
+  ClearTable();
+  LoadServerCache(path.c_str());
+  ASSERT_EQ(2, serverCount);
+  ServerRecord second = SampleRecord(1);
+  EXPECT_EQ(0, memcmp(&second, &records[1], RECORD));
+  remove(path.c_str());
+}
+
 TEST(CacheLoad, EmptyOrMissingFileGivesEmptyTable) {
   std::string path = TempPath("empty");
   WriteFile(path, std::vector<unsigned char>());

@@ -106,6 +106,7 @@ class SaveStateTest : public testing::Test {
     DeleteFileA(Join(startDir, CACHE_FILE_NAME).c_str());
     RemoveDirectoryA(Join(startDir, CACHE_FILE_NAME).c_str());
     RemoveDirectoryA(startDir.c_str());
+    SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(userCache.c_str());
     RemoveDirectoryA(Join(userDir, APP_NAME).c_str());
     RemoveDirectoryA(userDir.c_str());
@@ -186,7 +187,7 @@ TEST_F(SaveStateTest, EmptyTableLeavesAnEmptyFileInPlaceOfTheOld) {
 }
 
 // The per-user file: written when the start-up directory's can't be, kept up to date once it
-// exists (also while the start-up one can be written), and loaded over the start-up one.
+// exists (also while the start-up one can be written), and loaded when it is the newer one.
 TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
   std::string startCache = Join(startDir, CACHE_FILE_NAME);
   FillTable(3);
@@ -210,11 +211,48 @@ TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
   EXPECT_EQ(both, ReadWhole(startCache));
   EXPECT_EQ(both, ReadWhole(userCache));
 
+  // A per-user file that can no longer be replaced (read-only) must not shadow the newer
+  // start-up save at the next start.
+  ASSERT_TRUE(SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_READONLY));
   FillTable(1);
-  ASSERT_TRUE(SaveServerCache(startCache.c_str()));  // the start-up file differs from now on
+  std::string newest = TableImage();
+  SaveCache();
+  EXPECT_EQ(newest, ReadWhole(startCache));
   FillTable(0);
   LoadCache();
-  EXPECT_EQ(both, TableImage()) << "the start-up directory's file was loaded over the per-user one";
+  EXPECT_EQ(newest, TableImage()) << "an older per-user file was loaded over the newer save";
+}
+
+int recordsBeforeFull;
+
+// Writes the first records, then half of one, as a disk does that has just filled up.
+BOOL WINAPI FillingDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  if (recordsBeforeFull-- > 0) return WriteFile(file, data, size, written, NULL);
+  WriteFile(file, data, size / 2, written, NULL);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+// A save that fails part-way leaves both files as the last complete save left them, byte for
+// byte, with no new file beside them, and the next start loads that save.
+TEST_F(SaveStateTest, FullDiskLeavesTheLastCompleteSave) {
+  std::string startCache = Join(startDir, CACHE_FILE_NAME);
+  FillTable(4);
+  SaveCache();
+  std::string saved = ReadWhole(startCache);
+  ASSERT_EQ(4 * sizeof(ServerRecord), saved.size());
+  FillTable(14);
+  recordsBeforeFull = 6;
+  writeCacheBytes = FillingDisk;
+  SaveCache();
+  writeCacheBytes = WriteFile;
+  EXPECT_EQ(saved, ReadWhole(startCache));
+  EXPECT_FALSE(FileExists(startCache + ".new"));
+  EXPECT_FALSE(FileExists(userCache));
+  EXPECT_FALSE(FileExists(userCache + ".new"));
+  FillTable(0);
+  LoadCache();
+  EXPECT_EQ(saved, TableImage());
 }
 
 // The game search makes other drives current; the save must still land in the start-up
