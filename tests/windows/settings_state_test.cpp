@@ -186,6 +186,16 @@ TEST_F(SaveStateTest, EmptyTableLeavesAnEmptyFileInPlaceOfTheOld) {
   EXPECT_EQ(0u, ReadWhole(path).size());
 }
 
+int recordsBeforeFull;
+
+// Writes the first records, then half of one, as a disk does that has just filled up.
+BOOL WINAPI FillingDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  if (recordsBeforeFull-- > 0) return WriteFile(file, data, size, written, NULL);
+  WriteFile(file, data, size / 2, written, NULL);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
 // The per-user file: written when the start-up directory's can't be, kept up to date once it
 // exists (also while the start-up one can be written), and loaded when it is the newer one.
 TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
@@ -211,26 +221,20 @@ TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
   EXPECT_EQ(both, ReadWhole(startCache));
   EXPECT_EQ(both, ReadWhole(userCache));
 
-  // A per-user file that can no longer be replaced (read-only) must not shadow the newer
-  // start-up save at the next start.
+  // A per-user file that can't be replaced (read-only, which Wine replaces all the same, on a
+  // full drive) must not shadow the newer start-up save at the next start.
   ASSERT_TRUE(SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_READONLY));
   FillTable(1);
   std::string newest = TableImage();
+  recordsBeforeFull = 1;  // the start-up file's one record
+  writeCacheBytes = FillingDisk;
   SaveCache();
+  writeCacheBytes = WriteFile;
   EXPECT_EQ(newest, ReadWhole(startCache));
+  EXPECT_FALSE(FileExists(userCache));
   FillTable(0);
   LoadCache();
   EXPECT_EQ(newest, TableImage()) << "an older per-user file was loaded over the newer save";
-}
-
-int recordsBeforeFull;
-
-// Writes the first records, then half of one, as a disk does that has just filled up.
-BOOL WINAPI FillingDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
-  if (recordsBeforeFull-- > 0) return WriteFile(file, data, size, written, NULL);
-  WriteFile(file, data, size / 2, written, NULL);
-  SetLastError(ERROR_DISK_FULL);
-  return FALSE;
 }
 
 // A save that fails part-way leaves both files as the last complete save left them, byte for
