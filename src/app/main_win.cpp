@@ -202,3 +202,4 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
+    case WM_APP_PASS: return HandlePassMessage(wParam);

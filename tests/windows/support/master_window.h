@@ -31,11 +31,14 @@ struct UpdateStep {
 };
 
 // One WM_APP_MERGE_LIST as the main window received it: the thread it ran on, the table before
-// the main window's handler ran and after it, and the rows left after it.
+// the main window's handler ran and after it, and the rows left after it; then the passes that
+// started after it, and whether one was started by a worker thread or while the dialog was open.
 struct MergeStep {
   DWORD threadId;
   int32_t countBefore, countAfter;
   int serverRows, playerRows;
+  int passStarts;
+  bool passStartedByWorker, passStartedInDialog;
 };
 
 // Creates hwndMain with the program's own controls (server list, player list, status bar);
