@@ -86,7 +86,10 @@ static const wchar_t *NewestCacheFile(void) {
 
 void LoadCache(void) {
   if (cachePath[0] == 0) ResolveCachePath();
-  FILE *file = OpenCacheFile(NewestCacheFile(), L"rb");
+  const wchar_t *newest = NewestCacheFile();
+  FILE *file = OpenCacheFile(newest, L"rb");
+  // One that can't be read (held open by another program, say): the other beats an empty table.
+  if (file == NULL) file = OpenCacheFile(newest == cachePath ? userCachePath : cachePath, L"rb");
   if (file == NULL) return;  // normally: no run has saved yet
   ReadServerCache(file);
   fclose(file);
