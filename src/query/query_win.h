@@ -31,12 +31,12 @@ void StartMergedPass(void);
 #define WM_APP_PASS (WM_APP + 18)
 enum PassOperation {
   PASS_START_MERGED = 1,  // start the pass ClaimPassForMerge claimed
-  PASS_SYNC_BUTTON        // enable Refresh exactly when no pass runs
+  PASS_COMPLETE           // the completion step's end: give the pass back, enable Refresh
 };
 LRESULT HandlePassMessage(WPARAM operation);
 
 // The completion step of one query of the running pass: the call that takes pendingQueries to
-// 0 shows the completion text, enables Refresh and ends the pass.
+// 0 shows the completion text and has the GUI thread end the pass and enable Refresh.
 void CompleteQuery(void);
 
 // Starts the query thread of one record (CreateThread with QueryServer); NULL when it can't.

@@ -20,9 +20,10 @@
 //   fails gives the pass back. Neither a running pass nor a Refresh click in between can see a
 //   half-merged table.
 // - The Refresh button's state is set on the GUI thread only, from whether a pass runs: when a
-//   pass starts, and when the completion step asks with WM_APP_PASS (PASS_SYNC_BUTTON) after it
-//   has given the pass back. A request that arrives late, after the next pass has started,
-//   leaves the button disabled, so an enabled button always starts a pass.
+//   pass starts, and when the completion step, after its last write, sends WM_APP_PASS
+//   (PASS_COMPLETE) and the GUI thread gives the pass back and enables the button in one step.
+//   No worker's late EnableWindow can land during the next pass, and nothing on the GUI thread
+//   sees a free pass behind a disabled button, or an enabled button while a pass runs.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
@@ -104,7 +105,11 @@ void StartMergedPass(void) {
 static void SyncRefreshButton(void) { EnableWindow(hwndRefreshButton, !IsPassRunning()); }
 
 LRESULT HandlePassMessage(WPARAM operation) {
-  if (operation == PASS_SYNC_BUTTON) SyncRefreshButton();
+  if (operation == PASS_COMPLETE) {
+    ReleasePass();
+    SyncRefreshButton();
+    return TRUE;
+  }
   if (operation == PASS_START_MERGED && InterlockedExchange(&mergedPassClaimed, 0) == 1) StartClaimedPass();
   return 0;
 }
@@ -119,13 +124,16 @@ void StartClaimedPass(void) {
   SetStatusText(STATUS_PART_MESSAGE, "Refreshing...");
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
+  // Disabled before the coordinator runs, so its 50 ms schedule doesn't pay for the repaint.
+  BOOL wasEnabled = IsWindowEnabled(hwndRefreshButton);
+  SyncRefreshButton();
   HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
   if (coordinator == NULL) {
     ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
+    EnableWindow(hwndRefreshButton, wasEnabled);
     return;
   }
   CloseHandle(coordinator);
-  SyncRefreshButton();  // disabled: the completion's request can only come after this
 }
 
 HANDLE StartQueryThread(ServerRecord *record) { return CreateThread(NULL, 0, QueryServer, record, 0, NULL); }
@@ -159,8 +167,9 @@ DWORD WINAPI QueryAllServers(LPVOID) {
 }
 
 // The pass is given back only after the last write of its completion, so a waiting merge
-// starts its own pass only once this one has set serverSortColumn; the GUI thread sets the
-// button after that, so a click the button lets through always starts a pass.
+// starts its own pass only once this one has set serverSortColumn; the GUI thread gives it
+// back and enables the button in one step, so a click the button lets through always starts a
+// pass.
 void CompleteQuery(void) {
   if (InterlockedDecrement(&pendingQueries) != 0) return;
   char text[STATUS_TEXT_SIZE];
@@ -169,7 +178,7 @@ void CompleteQuery(void) {
            PluralSuffix(serverCount));
   SetStatusText(STATUS_PART_MESSAGE, text);
   serverSortColumn = SERVER_COLUMN_PING;
-  ReleasePass();
   HWND window = hwndMain;
-  if (window != NULL) SendMessageA(window, WM_APP_PASS, PASS_SYNC_BUTTON, 0);
+  // Without a main window to ask (it has gone at the end of the run) the pass still ends.
+  if (window == NULL || !SendMessageA(window, WM_APP_PASS, PASS_COMPLETE, 0)) ReleasePass();
 }
