@@ -421,7 +421,6 @@ TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   EXPECT_EQ(0, merge.playerRows);
   ASSERT_TRUE(PumpUntil([] { return MergeSteps()[0].passStarts == 1; }, 5000));
   EXPECT_FALSE(MergeSteps()[0].passStartedByWorker) << "the download thread reset the records";
-  EXPECT_FALSE(MergeSteps()[0].passStartedInDialog);
   ASSERT_EQ(MAX_SERVERS, serverCount);
   EXPECT_STREQ("127.0.3.3", records[0].address);
   EXPECT_EQ(0, records[0].fromMasterList);

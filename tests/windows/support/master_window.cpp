@@ -58,11 +58,10 @@ LRESULT RecordMerge(LPARAM lParam) {
 
 // A pass shows "Refreshing..." as it starts; InSendMessage tells that a worker thread sent it.
 LRESULT CALLBACK StatusBarWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  const char *text = (const char *)lParam;
-  if (message == SB_SETTEXTA && text != NULL && strcmp(text, "Refreshing...") == 0 && !merges.empty()) {
+  if (message == SB_SETTEXTA && lParam != 0 && strcmp((const char *)lParam, "Refreshing...") == 0 &&
+      !merges.empty()) {
     merges.back().passStarts++;
     merges.back().passStartedByWorker |= InSendMessage() != FALSE;
-    merges.back().passStartedInDialog |= hwndUpdateDialog != NULL;
   }
   return CallWindowProcA(statusBarProc, window, message, wParam, lParam);
 }

@@ -31,14 +31,13 @@ struct UpdateStep {
 };
 
 // One WM_APP_MERGE_LIST as the main window received it: the thread it ran on, the table before
-// the main window's handler ran and after it, and the rows left after it; then the passes that
-// started after it, and whether one was started by a worker thread or while the dialog was open.
+// the main window's handler ran and after it, and the rows left after it.
 struct MergeStep {
   DWORD threadId;
   int32_t countBefore, countAfter;
   int serverRows, playerRows;
-  int passStarts;
-  bool passStartedByWorker, passStartedInDialog;
+  int passStarts;            // passes started after it
+  bool passStartedByWorker;  // one of them by a message a worker thread sent
 };
 
 // Creates hwndMain with the program's own controls (server list, player list, status bar);
