@@ -23,7 +23,7 @@
 //   pass starts, and when the completion step, after its last write, sends WM_APP_PASS
 //   (PASS_COMPLETE) and the GUI thread gives the pass back and enables the button in one step.
 //   No worker's late EnableWindow can land during the next pass, and nothing on the GUI thread
-//   sees a free pass behind a disabled button, or an enabled button while a pass runs.
+//   sees a free pass behind a disabled button.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
