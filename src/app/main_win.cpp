@@ -83,7 +83,22 @@ HWND CreateMainWindow(void) {
   return hwndMain;
 }
 
+// Two browsers would each save their own table and settings over the other's, the one closed
+// last winning. The mutex lives as long as this process and names this session's browser; a
+// second start shows the first one's window instead and ends having changed nothing.
+static bool ShowRunningBrowser(void) {
+  CreateMutexW(NULL, FALSE, L"Local\\" APP_NAME);
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  HWND running = FindWindowA(APP_NAME, NULL);
+  if (running != NULL) {
+    if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+    SetForegroundWindow(running);
+  }
+  return true;
+}
+
 int AppMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  if (ShowRunningBrowser()) return 0;
   appInstance = instance;
   ResolveCachePath();  // before anything can change the current directory
   RegisterMainClass();
@@ -106,9 +121,10 @@ LRESULT InitializeApp(void) {
   UpdateWindow(hwndMain);
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-    MessageBoxA(hwndMain, "Couldn't load Winsock!", "Error", MB_OK);
+    // Before the box: a close or a session end while it shows must not save an empty state.
     quitHandled = true;
     stateSaved = true;
+    MessageBoxA(hwndMain, "Couldn't load Winsock!", "Error", MB_OK);
     PostQuitMessage(1);
     return 0;
   }
@@ -198,10 +214,12 @@ static LRESULT OnDestroy(void) {
   return 0;
 }
 
-// At logoff or shutdown Windows ends the process after this message: WM_DESTROY never comes.
-// When the session goes on after all (wParam FALSE), nothing has happened.
+// At logoff or shutdown Windows may end the process after this message, and WM_DESTROY never
+// comes; the Restart Manager (ENDSESSION_CLOSEAPP in lParam) and Wine leave it running. So the
+// run ends here as Exit ends it, whatever lParam says. When the session goes on after all
+// (wParam FALSE), nothing has happened.
 static LRESULT OnEndSession(WPARAM ending) {
-  if (ending) SaveStateOnce();
+  if (ending && !quitHandled) SaveAndQuit();
   return 0;
 }
 
@@ -283,6 +301,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: return OnNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
+    case WM_APP_PASS: return HandlePassMessage(wParam);
     case WM_DESTROY: return OnDestroy();
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION: return OnEndSession(wParam);

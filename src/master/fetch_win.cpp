@@ -61,7 +61,7 @@ void ParseMasterList(char *text, int32_t length) {
   if (window != NULL) SendMessageA(window, WM_APP_MERGE_LIST, 0, (LPARAM)&list);
   MoveUpdateProgress(5);
   SendUpdateOperation(UPDATE_END_DIALOG, 0);
-  StartClaimedPass();
+  StartMergedPass();  // the GUI thread resets the records, after the dialog has ended
 }
 
 // One blocking WinInet call, made on a thread of its own so that the download thread can stop

@@ -18,12 +18,25 @@ DWORD WINAPI QueryServer(LPVOID record);
 bool IsPassRunning(void);
 // For the master-list merge on its download thread, never the GUI thread: waits, with no time
 // limit, until no pass runs and claims the next one in the same step; the caller has the
-// table rewritten, then starts that pass with StartClaimedPass.
+// table rewritten, then has that pass started with StartMergedPass.
 void ClaimPassForMerge(void);
+// On the GUI thread: starts the pass that RefreshServers or ClaimPassForMerge claimed.
 void StartClaimedPass(void);
+// For the download thread once the merge is done and the dialog ended: asks the main window
+// to start the claimed pass on the GUI thread, or gives the pass back when it can't ask.
+void StartMergedPass(void);
+
+// Posted or sent to the main window, whose procedure answers it with HandlePassMessage on the
+// GUI thread; wParam is one of the PassOperation values.
+#define WM_APP_PASS (WM_APP + 18)
+enum PassOperation {
+  PASS_START_MERGED = 1,  // start the pass ClaimPassForMerge claimed
+  PASS_COMPLETE           // the completion step's end: give the pass back, enable Refresh
+};
+LRESULT HandlePassMessage(WPARAM operation);
 
 // The completion step of one query of the running pass: the call that takes pendingQueries to
-// 0 shows the completion text, enables Refresh and ends the pass.
+// 0 shows the completion text and has the GUI thread end the pass and enable Refresh.
 void CompleteQuery(void);
 
 // Starts the query thread of one record (CreateThread with QueryServer); NULL when it can't.

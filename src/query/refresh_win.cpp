@@ -7,27 +7,34 @@
 //   data, the list rows and the sort variables belong to that pass alone.
 // - The GUI thread (the thread that owns the server list) never waits for a worker: query
 //   threads block in SendMessage until the GUI thread serves them, so a GUI-thread wait would
-//   deadlock. A RefreshServers call on the GUI thread while a pass runs (a second click that
-//   reaches the button before the coordinator has disabled it) therefore does nothing.
-// - RefreshServers runs on the GUI thread only: at start-up and for the Refresh button.
+//   deadlock. A RefreshServers call on the GUI thread while a pass runs (a click that reaches
+//   the button before it has been disabled) therefore does nothing.
+// - A pass starts only on the GUI thread (StartClaimedPass): RefreshServers at start-up and for
+//   the Refresh button, and the merged list's pass, so no worker ever resets a record that an
+//   Exit, a click or a display callback could be reading.
 // - The master-list merge, on the Update dialog's download thread, waits by polling, with no
 //   time limit, until the running pass has completed (a pass always ends once the GUI thread
 //   serves its messages), and claims the next pass in the same step (ClaimPassForMerge). It then
-//   has the GUI thread rewrite the table, and starts the claimed pass (StartClaimedPass), so
-//   neither a running pass nor a Refresh click in between can see a half-merged table.
+//   has the GUI thread rewrite the table, ends the dialog, and posts WM_APP_PASS
+//   (PASS_START_MERGED) to the main window, whose handler starts the claimed pass; a post that
+//   fails gives the pass back. Neither a running pass nor a Refresh click in between can see a
+//   half-merged table.
+// - The Refresh button's state is set on the GUI thread only, from whether a pass runs: when a
+//   pass starts, and when the completion step, after its last write, sends WM_APP_PASS
+//   (PASS_COMPLETE) and the GUI thread gives the pass back and enables the button in one step.
+//   No worker's late EnableWindow can land during the next pass, and nothing on the GUI thread
+//   sees a free pass behind a disabled button.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
 //   coordinator makes that call itself for a query thread it could not create.
-// - The completion step enables Refresh only after it has given the pass back, so a click on
-//   the enabled button always finds the pass free.
 // - The coordinator spaces the starts 50 ms apart from the first (NextQueryStart); one that
 //   stalled (the GUI thread busy in the drive search, say) starts again from its late start
 //   rather than firing every start it fell behind on at once.
 // - A coordinator can outlive its pass by its last 50 ms sleep; it never starts more threads
 //   than its pass counted, so it cannot reach into the next pass.
-// - Workers reach controls only through synchronous messages (SendMessage, EnableWindow). No
-//   thread of a pass is ever waited for and there are no locks.
+// - Workers reach controls only through synchronous messages (SendMessage). No thread of a pass
+//   is ever waited for and there are no locks.
 #include "query/query_win.h"
 
 #include <stdio.h>
@@ -47,6 +54,9 @@ volatile LONG pendingQueries;
 HANDLE (*startQueryThread)(ServerRecord *record) = StartQueryThread;
 
 static volatile LONG passRunning;
+// 1 from ClaimPassForMerge until the main window starts that pass or the post fails: a stray
+// WM_APP_PASS can't start a pass nobody claimed.
+static volatile LONG mergedPassClaimed;
 
 bool IsPassRunning(void) { return passRunning != 0; }
 
@@ -80,6 +90,28 @@ void RefreshServers(void) {
 // has no limit: the running pass ends once its query threads' messages are served.
 void ClaimPassForMerge(void) {
   while (!TryClaimPass()) Sleep(PASS_POLL_MS);
+  InterlockedExchange(&mergedPassClaimed, 1);
+}
+
+void StartMergedPass(void) {
+  HWND window = hwndMain;
+  if (window != NULL && PostMessageA(window, WM_APP_PASS, PASS_START_MERGED, 0)) return;
+  InterlockedExchange(&mergedPassClaimed, 0);
+  ReleasePass();  // no pass will start: Refresh must find it free
+}
+
+// On the GUI thread. EnableWindow from a worker could land after the next pass has disabled
+// the button; decided here, the state always matches the pass.
+static void SyncRefreshButton(void) { EnableWindow(hwndRefreshButton, !IsPassRunning()); }
+
+LRESULT HandlePassMessage(WPARAM operation) {
+  if (operation == PASS_COMPLETE) {
+    ReleasePass();
+    SyncRefreshButton();
+    return TRUE;
+  }
+  if (operation == PASS_START_MERGED && InterlockedExchange(&mergedPassClaimed, 0) == 1) StartClaimedPass();
+  return 0;
 }
 
 void StartClaimedPass(void) {
@@ -92,9 +124,13 @@ void StartClaimedPass(void) {
   SetStatusText(STATUS_PART_MESSAGE, "Refreshing...");
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
+  // Disabled before the coordinator runs, so its 50 ms schedule doesn't pay for the repaint.
+  BOOL wasEnabled = IsWindowEnabled(hwndRefreshButton);
+  SyncRefreshButton();
   HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
   if (coordinator == NULL) {
     ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
+    EnableWindow(hwndRefreshButton, wasEnabled);
     return;
   }
   CloseHandle(coordinator);
@@ -114,7 +150,6 @@ static void SleepUntil(DWORD due) {
 DWORD WINAPI QueryAllServers(LPVOID) {
   const int32_t passSize = serverCount;
   pendingQueries = passSize;
-  EnableWindow(hwndRefreshButton, FALSE);
   timeBeginPeriod(1);
   DWORD due = timeGetTime();
   for (int32_t i = 0; i < serverCount && i < passSize; i++) {
@@ -132,8 +167,9 @@ DWORD WINAPI QueryAllServers(LPVOID) {
 }
 
 // The pass is given back only after the last write of its completion, so a waiting merge
-// starts its own pass only once this one has set serverSortColumn; Refresh is enabled after
-// that, so a click the button lets through always starts a pass.
+// starts its own pass only once this one has set serverSortColumn; the GUI thread gives it
+// back and enables the button in one step, so a click the button lets through always starts a
+// pass.
 void CompleteQuery(void) {
   if (InterlockedDecrement(&pendingQueries) != 0) return;
   char text[STATUS_TEXT_SIZE];
@@ -142,6 +178,7 @@ void CompleteQuery(void) {
            PluralSuffix(serverCount));
   SetStatusText(STATUS_PART_MESSAGE, text);
   serverSortColumn = SERVER_COLUMN_PING;
-  ReleasePass();
-  EnableWindow(hwndRefreshButton, TRUE);
+  HWND window = hwndMain;
+  // Without a main window to ask (it has gone at the end of the run) the pass still ends.
+  if (window == NULL || !SendMessageA(window, WM_APP_PASS, PASS_COMPLETE, 0)) ReleasePass();
 }

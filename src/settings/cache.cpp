@@ -17,6 +17,9 @@ void ReadServerCache(FILE *file) {
   // A short read is the end of the file or a trailing piece; either way nothing more to take.
   // Reading into a local keeps a partial record out of the table's unused slots.
   while (serverCount < MAX_SERVERS && fread(&record, sizeof record, 1, file) == 1) {
+    // No address, no server: a save cut short or another writer's zeros would otherwise be
+    // counted, queried and saved again for good, as no merge removes a record of its own.
+    if (record.address[0] == 0) continue;
     RepairRecord(&record);
     memcpy(&records[serverCount], &record, sizeof record);
     serverCount++;

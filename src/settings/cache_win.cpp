@@ -6,6 +6,11 @@
 // Program Files can't write there (the manifest turns file virtualization off), so the save
 // falls back to a per-user file; once that file exists it is the one loaded and it is kept up
 // to date, as the per-user settings key is.
+//
+// A save never cuts a saved table short: the table is written whole to a new file beside the
+// old one, which is replaced only once the new file is complete and on the disk. A full disk,
+// a crash or a power cut therefore leaves the last complete save in place, and the next start
+// loads whichever of the two files was written last.
 #include <windows.h>
 
 #include <stdio.h>
@@ -53,32 +58,82 @@ void ResolveCachePath(void) {
   ResolveUserCachePath();
 }
 
+BOOL(WINAPI *writeCacheBytes)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = WriteFile;
+
 static FILE *OpenCacheFile(const wchar_t *path, const wchar_t *mode) {
   if (path[0] == 0) return NULL;
   return _wfopen(path, mode);
 }
 
+static bool GetFileTimes(const wchar_t *path, WIN32_FILE_ATTRIBUTE_DATA *data) {
+  if (path[0] == 0 || !GetFileAttributesExW(path, GetFileExInfoStandard, data)) return false;
+  return !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 static bool IsExistingFile(const wchar_t *path) {
-  if (path[0] == 0) return false;
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileTimes(path, &data);
+}
+
+// Each file holds a save that completed, so the one written last is the newest table. A tie
+// goes to the per-user file, which a save that writes both writes second.
+static const wchar_t *NewestCacheFile(void) {
+  WIN32_FILE_ATTRIBUTE_DATA start, user;
+  if (!GetFileTimes(userCachePath, &user)) return cachePath;
+  if (!GetFileTimes(cachePath, &start)) return userCachePath;
+  return CompareFileTime(&start.ftLastWriteTime, &user.ftLastWriteTime) > 0 ? cachePath : userCachePath;
 }
 
 void LoadCache(void) {
   if (cachePath[0] == 0) ResolveCachePath();
-  FILE *file = OpenCacheFile(userCachePath, L"rb");
-  if (file == NULL) file = OpenCacheFile(cachePath, L"rb");
+  const wchar_t *newest = NewestCacheFile();
+  FILE *file = OpenCacheFile(newest, L"rb");
+  // One that can't be read (held open by another program, say): the other beats an empty table.
+  if (file == NULL) file = OpenCacheFile(newest == cachePath ? userCachePath : cachePath, L"rb");
   if (file == NULL) return;  // normally: no run has saved yet
   ReadServerCache(file);
   fclose(file);
 }
 
-// False when the file could not be created or a write (or the flush on closing) failed.
+static bool WriteRecords(HANDLE file) {
+  for (int32_t i = 0; i < serverCount && i < MAX_SERVERS; i++) {
+    DWORD written = 0;
+    if (!writeCacheBytes(file, &records[i], sizeof records[i], &written, NULL)) return false;
+    if (written != sizeof records[i]) return false;
+  }
+  return true;
+}
+
+// The file beside path that a save writes first: path and ".new", false when it won't fit.
+static bool NewFilePath(wchar_t *newPath, size_t size, const wchar_t *path) {
+  size_t length = wcslen(path);
+  if (length == 0 || length + 5 > size) return false;
+  CopyWide(newPath, size, path);
+  CopyWide(newPath + length, size - length, L".new");
+  return true;
+}
+
+// False when any step failed; then the new file is gone and the old one is as it was.
 static bool WriteCacheFile(const wchar_t *path) {
-  FILE *file = OpenCacheFile(path, L"wb");
-  if (file == NULL) return false;
-  bool written = WriteServerCache(file);
-  return fclose(file) == 0 && written;
+  wchar_t newPath[CACHE_PATH_SIZE + 4];
+  if (!NewFilePath(newPath, CACHE_PATH_SIZE + 4, path)) return false;
+  SetFileAttributesW(newPath, FILE_ATTRIBUTE_NORMAL);  // a read-only leftover of a crash
+  HANDLE file = CreateFileW(newPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool written = WriteRecords(file) && FlushFileBuffers(file);
+  written = CloseHandle(file) && written;
+  if (written && MoveFileExW(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  DeleteFileW(newPath);
+  return false;
+}
+
+// A per-user file left behind by a failed save holds an older table than the start-up one;
+// gone, it can't win the next load. A read-only file can't be deleted until it is writable.
+static void DeleteStaleFile(const wchar_t *path) {
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  DeleteFileW(path);
 }
 
 // The per-user folder is made on the first fallback; its parent is the user's own.
@@ -94,9 +149,9 @@ static void CreateUserCacheFolder(void) {
 void SaveCache(void) {
   if (cachePath[0] == 0) ResolveCachePath();
   bool userCacheExists = IsExistingFile(userCachePath);
-  // An existing per-user file is loaded first, so it must not fall behind the start-up one.
-  if (WriteCacheFile(cachePath) && !userCacheExists) return;
+  bool saved = WriteCacheFile(cachePath);
+  if (saved && !userCacheExists) return;
   if (userCachePath[0] == 0) return;
   CreateUserCacheFolder();
-  WriteCacheFile(userCachePath);
+  if (!WriteCacheFile(userCachePath) && saved) DeleteStaleFile(userCachePath);
 }

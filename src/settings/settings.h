@@ -41,7 +41,8 @@ void EndWithBackslash(char *dir, size_t size);
 // A typed or pasted path less its surrounding spaces and then one pair of surrounding quotes.
 void TrimTypedPath(wchar_t *text);
 
-// Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored.
+// Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored,
+// and so is a record with an empty address.
 void ReadServerCache(FILE *file);
 // Writes the records in use, byte for byte; false when a write failed.
 bool WriteServerCache(FILE *file);

@@ -16,11 +16,15 @@ extern wchar_t userCachePath[CACHE_PATH_SIZE];
 
 // Resolves both cache paths; run before anything can change the current directory.
 void ResolveCachePath(void);
-// Loads the per-user cache file when there is one, otherwise the start-up directory's.
+// Loads whichever of the two cache files was written last.
 void LoadCache(void);
 // Writes the start-up directory's file, and the per-user file when that one failed or when a
-// per-user file already exists.
+// per-user file already exists. Each is written whole to a new file and then moved over the
+// old one; a per-user file that could not be replaced after the start-up one was is deleted.
 void SaveCache(void);
+// Test seam: how a save writes each record into its new file; WriteFile unless a test stands
+// in a disk that fills up.
+extern BOOL(WINAPI *writeCacheBytes)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED);
 
 void LoadSettings(void);
 void SaveSettings(void);

@@ -91,7 +91,9 @@ TEST(CacheLoad, WholeRecordsOnlyTrailingPieceIgnored) {
 
 TEST(CacheLoad, SeventyRecordsLoadTheFirst64) {
   std::string path = TempPath("seventy");
-  WriteFile(path, ImageOf(70));
+  std::vector<unsigned char> bytes = ImageOf(70);
+  bytes.insert(bytes.begin() + 10 * RECORD, RECORD, 0);  // all zeros, no address: not a server
+  WriteFile(path, bytes);
   ClearTable();
   LoadServerCache(path.c_str());
   ASSERT_EQ(MAX_SERVERS, serverCount);

@@ -394,7 +394,8 @@ TEST_F(UpdateDialog, NulByteEndsTheTextButCounts) {
 }
 
 // The merge runs on the GUI thread in one step with the removal of both lists' rows: until that
-// step the table is as it was, so nothing the GUI thread does can see a record move.
+// step the table is as it was, so nothing the GUI thread does can see a record move. Its pass
+// starts on the GUI thread too, once the dialog has ended.
 TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   for (int i = 0; i < 10; i++) {
     bool cached = (i == 3 || i == 7);
@@ -418,6 +419,8 @@ TEST_F(UpdateDialog, HundredLinesAfterCachedRecordsAt3And7) {
   EXPECT_EQ(MAX_SERVERS, merge.countAfter);
   EXPECT_EQ(0, merge.serverRows);
   EXPECT_EQ(0, merge.playerRows);
+  ASSERT_TRUE(PumpUntil([] { return MergeSteps()[0].passStarts == 1; }, 5000));
+  EXPECT_FALSE(MergeSteps()[0].passStartedByWorker) << "the download thread reset the records";
   ASSERT_EQ(MAX_SERVERS, serverCount);
   EXPECT_STREQ("127.0.3.3", records[0].address);
   EXPECT_EQ(0, records[0].fromMasterList);

@@ -106,6 +106,7 @@ class SaveStateTest : public testing::Test {
     DeleteFileA(Join(startDir, CACHE_FILE_NAME).c_str());
     RemoveDirectoryA(Join(startDir, CACHE_FILE_NAME).c_str());
     RemoveDirectoryA(startDir.c_str());
+    SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(userCache.c_str());
     RemoveDirectoryA(Join(userDir, APP_NAME).c_str());
     RemoveDirectoryA(userDir.c_str());
@@ -185,8 +186,14 @@ TEST_F(SaveStateTest, EmptyTableLeavesAnEmptyFileInPlaceOfTheOld) {
   EXPECT_EQ(0u, ReadWhole(path).size());
 }
 
+int recordsBeforeFull;  // that fit on the disk; then half of one, as on a disk just filled up
+BOOL WINAPI FillingDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  return WriteFile(file, data, recordsBeforeFull-- > 0 ? size : size / 2, written, NULL);
+}
+
 // The per-user file: written when the start-up directory's can't be, kept up to date once it
-// exists (also while the start-up one can be written), and loaded over the start-up one.
+// exists (also while the start-up one can be written), and loaded when it is the newer one;
+// saves that fail leave the newest complete table to be loaded.
 TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
   std::string startCache = Join(startDir, CACHE_FILE_NAME);
   FillTable(3);
@@ -210,11 +217,28 @@ TEST_F(SaveStateTest, PerUserCacheStandsInAndThenKeepsUp) {
   EXPECT_EQ(both, ReadWhole(startCache));
   EXPECT_EQ(both, ReadWhole(userCache));
 
+  // A per-user file that can't be replaced (read-only; under Wine, which replaces that, full).
+  ASSERT_TRUE(SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_READONLY));
   FillTable(1);
-  ASSERT_TRUE(SaveServerCache(startCache.c_str()));  // the start-up file differs from now on
+  std::string newest = TableImage();
+  recordsBeforeFull = 1;  // the start-up file's one record
+  writeCacheBytes = FillingDisk;
+  SaveCache();
+  writeCacheBytes = WriteFile;
+  EXPECT_EQ(newest, ReadWhole(startCache));
+  EXPECT_FALSE(FileExists(userCache));
+
+  // A full disk part-way: the last complete save stays byte for byte, no new file beside it.
+  FillTable(14);
+  recordsBeforeFull = 6;
+  writeCacheBytes = FillingDisk;
+  SaveCache();
+  writeCacheBytes = WriteFile;
+  EXPECT_EQ(newest, ReadWhole(startCache));
+  EXPECT_FALSE(FileExists(startCache + ".new") || FileExists(userCache + ".new"));
   FillTable(0);
   LoadCache();
-  EXPECT_EQ(both, TableImage()) << "the start-up directory's file was loaded over the per-user one";
+  EXPECT_EQ(newest, TableImage());
 }
 
 // The game search makes other drives current; the save must still land in the start-up

@@ -23,6 +23,7 @@ std::vector<MergeStep> merges;
 std::function<void(const DialogView &)> watcher;
 DWORD watchStart, watchLimit;
 bool *watchTimedOut;
+WNDPROC statusBarProc;
 
 bool CarriesText(int operation) { return operation == UPDATE_SET_STATUS || operation == UPDATE_SET_BUTTON; }
 
@@ -55,6 +56,16 @@ LRESULT RecordMerge(LPARAM lParam) {
   return result;
 }
 
+// A pass shows "Refreshing..." as it starts; InSendMessage tells that a worker thread sent it.
+LRESULT CALLBACK StatusBarWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == SB_SETTEXTA && lParam != 0 && strcmp((const char *)lParam, "Refreshing...") == 0 &&
+      !merges.empty()) {
+    merges.back().passStarts++;
+    merges.back().passStartedByWorker |= InSendMessage() != FALSE;
+  }
+  return CallWindowProcA(statusBarProc, window, message, wParam, lParam);
+}
+
 void Watch(void) {
   HWND dialog = hwndUpdateDialog;
   if (dialog == NULL) return;
@@ -70,6 +81,7 @@ LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPA
   switch (message) {
     case WM_APP_UPDATE_DIALOG: return RecordUpdateStep(wParam, lParam);
     case WM_APP_MERGE_LIST: return RecordMerge(lParam);
+    case WM_APP_PASS: return HandlePassMessage(wParam);
     case WM_NOTIFY: return HandleListNotify(wParam, lParam);
     case WM_TIMER:
       if (wParam == WATCH_TIMER) Watch();
@@ -97,6 +109,7 @@ bool CreateMasterTestWindow(void) {
                              appInstance, NULL);
   if (hwndMain == NULL) return false;
   hwndServerList = CreateMainControls(hwndMain, appInstance);
+  statusBarProc = (WNDPROC)SetWindowLongPtrA(hwndStatusBar, GWLP_WNDPROC, (LONG_PTR)StatusBarWatchProc);
   ShowWindow(hwndMain, SW_SHOWNORMAL);
   UpdateWindow(hwndMain);
   return hwndServerList != NULL && hwndStatusBar != NULL;

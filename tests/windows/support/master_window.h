@@ -36,6 +36,8 @@ struct MergeStep {
   DWORD threadId;
   int32_t countBefore, countAfter;
   int serverRows, playerRows;
+  int passStarts;            // passes started after it
+  bool passStartedByWorker;  // one of them by a message a worker thread sent
 };
 
 // Creates hwndMain with the program's own controls (server list, player list, status bar);
