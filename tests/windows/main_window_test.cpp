@@ -160,6 +160,81 @@ TEST_F(MainWindow, ColumnsStatusPartsAndStartTexts) {
   EXPECT_STREQ("quake2.exe", gameExe);
 }
 
+// The display's dpi: what dpi_prefix.sh gave the test prefix, or 96 in the shared prefix.
+int PrefixDpi() { return getenv("VARNET_TEST_DPI") != NULL ? atoi(getenv("VARNET_TEST_DPI")) : 96; }
+
+void ExpectRect(HWND child, RECT expected) {
+  RECT r = ChildRect(child);
+  EXPECT_TRUE(EqualRect(&expected, &r)) << r.left << "," << r.top << " " << r.right << "," << r.bottom;
+}
+
+SIZE IconSize(HICON icon) {
+  ICONINFO info = {};
+  BITMAP bitmap = {};
+  GetIconInfo(icon, &info);
+  GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return SIZE{bitmap.bmWidth, bitmap.bmHeight};
+}
+
+// Every fixed pixel number of the layout scaled from 96 dpi; the shares of the width as they are.
+void ExpectLayoutAt(int dpi) {
+  SCOPED_TRACE(dpi);
+  auto s = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+  RECT client;
+  GetClientRect(hwndMain, &client);
+  int w = client.right, h = client.bottom, half = h / 2, x = w - s(84);
+  ExpectRect(hwndServerList, RECT{0, 0, w, half});
+  ExpectRect(hwndPlayerList, RECT{0, half + s(2), w - s(90), 2 * half + s(2) - s(22)});
+  int ids[] = {ID_UPDATE, ID_CONFIG, ID_REFRESH, ID_EXIT}, bottoms[] = {174, 134, 94, 54};
+  for (int i = 0; i < 4; i++)
+    ExpectRect(GetDlgItem(hwndMain, ids[i]),
+               RECT{x, h - s(bottoms[i]), x + s(78), h - s(bottoms[i]) + s(24)});
+  EXPECT_EQ((int)(w * (35 / 103.0)), SendMessageA(hwndServerList, LVM_GETCOLUMNWIDTH, 0, 0));
+  EXPECT_EQ((int)((w / 1.4) * (50 / 107.0)), SendMessageA(hwndPlayerList, LVM_GETCOLUMNWIDTH, 0, 0));
+  EXPECT_EQ(h, ChildRect(hwndStatusBar).bottom);
+  int cx = 0, cy = 0;
+  for (HWND l : {hwndServerList, hwndPlayerList}) {
+    ImageList_GetIconSize((HIMAGELIST)SendMessageA(l, LVM_GETIMAGELIST, LVSIL_SMALL, 0), &cx, &cy);
+    EXPECT_EQ(s(16), cx);
+    EXPECT_EQ(s(14), cy);
+  }
+  for (int part = 0; part < 3; part++) {
+    SIZE icon = IconSize((HICON)SendMessageA(hwndStatusBar, SB_GETICON, part, 0));
+    EXPECT_EQ(part == 0 ? s(14) : s(16), icon.cx) << part;
+    EXPECT_EQ(s(14), icon.cy) << part;
+  }
+}
+
+LONG FontHeight(HWND control) {
+  LOGFONTA font = {};
+  GetObjectA((HFONT)SendMessageA(control, WM_GETFONT, 0, 0), sizeof font, &font);
+  return font.lfHeight;
+}
+
+// Under Wine every window has the prefix's dpi; a move to a monitor of another scale is the
+// test's own WM_DPICHANGED, there and back.
+TEST_F(MainWindow, LaidOutAtTheDisplayDpiAndAgainWhenItChanges) {
+  int dpi = PrefixDpi(), other = dpi == 144 ? 192 : 144;
+  RECT window;
+  GetWindowRect(hwndMain, &window);
+  EXPECT_EQ(MulDiv(560, dpi, 96), window.right - window.left);
+  EXPECT_EQ(MulDiv(400, dpi, 96), window.bottom - window.top);
+  ExpectLayoutAt(dpi);
+  LONG listFont = FontHeight(hwndServerList);
+  for (int next : {other, dpi}) {
+    RECT suggested = {10, 20, 10 + MulDiv(560, next, 96), 20 + MulDiv(400, next, 96)};
+    EXPECT_EQ(0, SendMessageA(hwndMain, WM_DPICHANGED, MAKEWPARAM(next, next), (LPARAM)&suggested));
+    GetWindowRect(hwndMain, &window);
+    EXPECT_TRUE(EqualRect(&suggested, &window));
+    ExpectLayoutAt(next);
+    EXPECT_EQ(MulDiv(listFont, next, dpi), FontHeight(hwndServerList));
+    EXPECT_EQ(FontHeight(hwndServerList), FontHeight(ListView_GetHeader(hwndServerList)));
+    EXPECT_NE(0, FontHeight(GetDlgItem(hwndMain, ID_EXIT)));
+  }
+}
+
 // What a command did: started a refresh (the status text changed), asked to quit, or opened a
 // dialog (its creation is refused by a hook, so no modal loop holds the test).
 struct CommandEffects {
