@@ -168,14 +168,14 @@ void ExpectRect(HWND child, RECT expected) {
   EXPECT_TRUE(EqualRect(&expected, &r)) << r.left << "," << r.top << " " << r.right << "," << r.bottom;
 }
 
-SIZE IconSize(HICON icon) {
+std::pair<int, int> StatusIconSize(int part) {
   ICONINFO info = {};
   BITMAP bitmap = {};
-  GetIconInfo(icon, &info);
+  GetIconInfo((HICON)SendMessageA(hwndStatusBar, SB_GETICON, part, 0), &info);
   GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
-  return SIZE{bitmap.bmWidth, bitmap.bmHeight};
+  return {bitmap.bmWidth, bitmap.bmHeight};
 }
 
 // Every fixed pixel number of the layout scaled from 96 dpi; the shares of the width as they are.
@@ -194,17 +194,14 @@ void ExpectLayoutAt(int dpi) {
   EXPECT_EQ((int)(w * (35 / 103.0)), SendMessageA(hwndServerList, LVM_GETCOLUMNWIDTH, 0, 0));
   EXPECT_EQ((int)((w / 1.4) * (50 / 107.0)), SendMessageA(hwndPlayerList, LVM_GETCOLUMNWIDTH, 0, 0));
   EXPECT_EQ(h, ChildRect(hwndStatusBar).bottom);
-  int cx = 0, cy = 0;
+  std::pair<int, int> images;
   for (HWND l : {hwndServerList, hwndPlayerList}) {
-    ImageList_GetIconSize((HIMAGELIST)SendMessageA(l, LVM_GETIMAGELIST, LVSIL_SMALL, 0), &cx, &cy);
-    EXPECT_EQ(s(16), cx);
-    EXPECT_EQ(s(14), cy);
+    HIMAGELIST list = (HIMAGELIST)SendMessageA(l, LVM_GETIMAGELIST, LVSIL_SMALL, 0);
+    ImageList_GetIconSize(list, &images.first, &images.second);
+    EXPECT_EQ(std::make_pair(s(16), s(14)), images);
   }
-  for (int part = 0; part < 3; part++) {
-    SIZE icon = IconSize((HICON)SendMessageA(hwndStatusBar, SB_GETICON, part, 0));
-    EXPECT_EQ(part == 0 ? s(14) : s(16), icon.cx) << part;
-    EXPECT_EQ(s(14), icon.cy) << part;
-  }
+  EXPECT_EQ(std::make_pair(s(14), s(14)), StatusIconSize(0));
+  for (int part = 1; part < 3; part++) EXPECT_EQ(std::make_pair(s(16), s(14)), StatusIconSize(part));
 }
 
 LONG FontHeight(HWND control) {
@@ -219,8 +216,8 @@ TEST_F(MainWindow, LaidOutAtTheDisplayDpiAndAgainWhenItChanges) {
   int dpi = PrefixDpi(), other = dpi == 144 ? 192 : 144;
   RECT window;
   GetWindowRect(hwndMain, &window);
-  EXPECT_EQ(MulDiv(560, dpi, 96), window.right - window.left);
-  EXPECT_EQ(MulDiv(400, dpi, 96), window.bottom - window.top);
+  EXPECT_EQ(std::make_pair(MulDiv(560, dpi, 96), MulDiv(400, dpi, 96)),
+            std::make_pair((int)(window.right - window.left), (int)(window.bottom - window.top)));
   ExpectLayoutAt(dpi);
   LONG listFont = FontHeight(hwndServerList);
   for (int next : {other, dpi}) {

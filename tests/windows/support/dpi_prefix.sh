@@ -5,8 +5,7 @@
 set -u
 dpi=$1 wine=$2 exe=$3
 shift 3
-export WINEPREFIX
-WINEPREFIX=$(dirname "$(cd "$(dirname "$exe")" && pwd)")/dpi-$dpi-prefix
+export WINEPREFIX=$(dirname "$(cd "$(dirname "$exe")" && pwd)")/dpi-$dpi-prefix
 source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/lib/wine.sh"
 setup_wine_prefix || exit 1
 # A screen of its own, as large as a display at that scale: Wine keeps windows within the screen.
