@@ -107,8 +107,8 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
 
   CreateStatusBar(hwndParent, instance, layout);
   InitImageLists(servers);
-  // At the system's dpi every control already has its own font; on another monitor, not yet.
-  if (windowDpi != SystemDpi()) SetControlFonts(hwndParent, windowDpi);
+  // At 96 dpi the controls' own fonts are the ones wanted.
+  if (windowDpi != 96) SetControlFonts(hwndParent, windowDpi);
   return servers;
 }
 

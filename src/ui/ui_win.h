@@ -29,7 +29,7 @@ void LayOutMainControls(HWND parent);
 // The dpi of the window's monitor, or the system's where Windows knows no other (Windows 7).
 int WindowDpi(HWND window);
 int SystemDpi(void);
-// Gives the main window's controls the fonts they show at the system's dpi, made for dpi.
+// Gives the main window's controls the fonts they show at 96 dpi, made for dpi.
 void SetControlFonts(HWND parent, int dpi);
 
 // part: one of STATUS_PART_MESSAGE, STATUS_PART_PLAYERS and STATUS_PART_SERVERS.
