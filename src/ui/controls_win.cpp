@@ -107,8 +107,8 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
 
   CreateStatusBar(hwndParent, instance, layout);
   InitImageLists(servers);
-  // At 96 dpi the controls' own fonts are the ones wanted.
-  if (windowDpi != 96) SetControlFonts(hwndParent, windowDpi);
+  // The controls' own fonts are the ones wanted only where everything is at 96 dpi.
+  if (windowDpi != 96 || SystemDpi() != 96) SetControlFonts(hwndParent, windowDpi);
   return servers;
 }
 
