@@ -59,6 +59,17 @@ static void FitWindowToDpi(void) {
                ScaleToDpi(MAIN_WINDOW_HEIGHT, windowDpi), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Moved to a monitor of another scale: the one size change the window makes. The suggested
+// rectangle keeps it under the cursor; both halves of wParam carry the same dpi.
+static LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  const RECT *suggested = (const RECT *)lParam;
+  windowDpi = HIWORD(wParam);
+  SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOutMainControls(window);
+  return 0;
+}
+
 // Fixed outer size; no sizing border or maximize box, so the layout is computed once (and again
 // only for a display of another scale).
 HWND CreateMainWindow(void) {
@@ -190,17 +201,6 @@ static LRESULT OnNotify(WPARAM wParam, LPARAM lParam) {
   return HandleListNotify(wParam, lParam);
 }
 
-// Moved to a monitor of another scale: the one size change the window makes. The suggested
-// rectangle keeps it under the cursor; both halves of wParam carry the same dpi.
-static LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-  const RECT *suggested = (const RECT *)lParam;
-  windowDpi = HIWORD(wParam);
-  SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
-               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  LayOutMainControls(window);
-  return 0;
-}
-
 static LRESULT OnSetFocus(HWND window) {
   HWND target = hwndLastFocus;
   // A button disabled meanwhile (Refresh during a pass) can't take the focus back.
@@ -216,12 +216,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: return OnNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
     case WM_DESTROY: return OnDestroy();
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_ACTIVATE: return OnActivate(window, wParam, lParam);
     case WM_SETFOCUS: return OnSetFocus(window);
-    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
