@@ -92,6 +92,15 @@ foreach(t master_dialog_test master_lab_test hostile_master_test)
   endif()
 endforeach()
 
+# The layout once more at 150 % and 200 %, one after the other in a private prefix set to that dpi.
+foreach(dpi 144 192)
+  if(TARGET main_window_test AND EXISTS ${RC_FILE})
+    add_test(NAME main_window_dpi${dpi} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/support/dpi_prefix.sh ${dpi}
+             ${WINE_PROGRAM} $<TARGET_FILE:main_window_test> --gtest_filter=*LaidOutAtTheDisplayDpi*)
+    set_tests_properties(main_window_dpi${dpi} PROPERTIES TIMEOUT 300 RESOURCE_LOCK varnet_dpi_prefix)
+  endif()
+endforeach()
+
 # The drive-search test walks every drive from C: to Z:, so its wrapper runs it in a private
 # Wine prefix whose only drives are C: and a scratch D:.
 set(LAUNCH_DRIVES_WRAPPER ${CMAKE_SOURCE_DIR}/tests/windows/support/launch_drives.sh)

@@ -24,7 +24,7 @@ WINESERVER_STARTED=""
 start_xvfb() {
   local named i n=""
   named=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1024x768x24}" -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   XVFB_PID=$!
   for i in $(seq 1 100); do
     read -r n <"$named" && [ -n "$n" ] && break  # a whole line: Xvfb listens

@@ -75,10 +75,33 @@ static int RunMessageLoop(void) {
   return (int)msg.wParam;
 }
 
-// Fixed outer size; no sizing border or maximize box, so the layout is computed once.
+// Made at its 96-dpi size and not yet shown: on a display of another scale it grows to the
+// same size in points before the controls are made in it.
+static void FitWindowToDpi(void) {
+  windowDpi = WindowDpi(hwndMain);
+  if (windowDpi == 96) return;
+  SetWindowPos(hwndMain, NULL, 0, 0, ScaleToDpi(MAIN_WINDOW_WIDTH, windowDpi),
+               ScaleToDpi(MAIN_WINDOW_HEIGHT, windowDpi), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Moved to a monitor of another scale: the one size change the window makes. The suggested
+// rectangle keeps it under the cursor; both halves of wParam carry the same dpi.
+static LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  const RECT *suggested = (const RECT *)lParam;
+  windowDpi = HIWORD(wParam);
+  SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOutMainControls(window);
+  return 0;
+}
+
+// Fixed outer size; no sizing border or maximize box, so the layout is computed once (and again
+// only for a display of another scale).
 HWND CreateMainWindow(void) {
-  hwndMain = CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                             CW_USEDEFAULT, 560, 400, NULL, NULL, appInstance, NULL);
+  hwndMain =
+      CreateWindowExA(0, APP_NAME, APP_NAME, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                      CW_USEDEFAULT, MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT, NULL, NULL, appInstance, NULL);
+  if (hwndMain != NULL) FitWindowToDpi();
   SetSmallIcon();
   return hwndMain;
 }
@@ -302,6 +325,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
     case WM_APP_PASS: return HandlePassMessage(wParam);
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
     case WM_DESTROY: return OnDestroy();
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION: return OnEndSession(wParam);

@@ -51,20 +51,32 @@ static void CreateButtons(HWND parent, HINSTANCE instance, const MainLayout &lay
   CreateChild(parent, instance, "Button", "Update", style, layout.updateButton, ID_UPDATE);
 }
 
-static void SetStatusIcon(HINSTANCE instance, int part, int iconId, int width, int height) {
-  HANDLE icon = LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR);
+// Each part's icon is drawn for its size at the window's dpi; the one it replaces is ours.
+static void SetStatusIcon(int part, int iconId, int width, int height) {
+  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, ScaleToDpi(width, windowDpi),
+                           ScaleToDpi(height, windowDpi), LR_DEFAULTCOLOR);
+  HICON old = (HICON)SendMessageA(hwndStatusBar, SB_GETICON, (WPARAM)part, 0);
   SendMessageA(hwndStatusBar, SB_SETICON, (WPARAM)part, (LPARAM)icon);
+  if (old != NULL) DestroyIcon(old);
+}
+
+void SetStatusIcons(void) {
+  SetStatusIcon(1, IDI_PLAYER, 16, 14);
+  SetStatusIcon(2, IDI_SERVER, 16, 14);
+  SetStatusIcon(0, IDI_GLOBE, 14, 14);
+}
+
+void SetStatusParts(const MainLayout &layout) {
+  int edges[STATUS_PARTS];
+  for (int i = 0; i < STATUS_PARTS; i++) edges[i] = layout.statusEdges[i];
+  SendMessageA(hwndStatusBar, SB_SETPARTS, STATUS_PARTS, (LPARAM)edges);
 }
 
 static void CreateStatusBar(HWND parent, HINSTANCE instance, const MainLayout &layout) {
   hwndStatusBar =
       CreateChild(parent, instance, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, layout.statusBar, 0);
-  int edges[STATUS_PARTS];
-  for (int i = 0; i < STATUS_PARTS; i++) edges[i] = layout.statusEdges[i];
-  SendMessageA(hwndStatusBar, SB_SETPARTS, STATUS_PARTS, (LPARAM)edges);
-  SetStatusIcon(instance, 1, IDI_PLAYER, 16, 14);
-  SetStatusIcon(instance, 2, IDI_SERVER, 16, 14);
-  SetStatusIcon(instance, 0, IDI_GLOBE, 14, 14);
+  SetStatusParts(layout);
+  SetStatusIcons();
   SetStatusText(STATUS_PART_MESSAGE, "Updating Server List...");
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
@@ -76,7 +88,7 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
   RECT client;
   GetClientRect(hwndParent, &client);
   MainLayout layout;
-  ComputeMainLayout(client.right - client.left, client.bottom - client.top, &layout);
+  ComputeScaledLayout(client.right - client.left, client.bottom - client.top, windowDpi, &layout);
 
   const DWORD listStyle =
       WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
@@ -95,23 +107,65 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
 
   CreateStatusBar(hwndParent, instance, layout);
   InitImageLists(servers);
+  // The controls' own fonts are the ones wanted only where everything is at 96 dpi.
+  if (windowDpi != 96 || SystemDpi() != 96) SetControlFonts(hwndParent, windowDpi);
   return servers;
 }
 
-static void AddIcon(HIMAGELIST list, int iconId) {
-  HICON icon = LoadIconA(appInstance, MAKEINTRESOURCEA(iconId));
-  ImageList_ReplaceIcon(list, -1, icon);  // the list scales it to 16 x 14
+static HIMAGELIST serverImages, playerImages;
+
+// The icon resource holds a picture drawn for each size the list can have.
+static void AddIcon(HIMAGELIST list, int iconId, int width, int height) {
+  HICON icon =
+      (HICON)LoadImageA(appInstance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR);
+  ImageList_ReplaceIcon(list, -1, icon);
   DestroyIcon(icon);
 }
 
 // Image indices do not follow the resource ids: 1 green, 2 yellow (139), 3 red (138).
+// The lists share their images (LVS_SHAREIMAGELISTS), so the ones replaced here are ours to free.
 int InitImageLists(HWND hwndServers) {
-  HIMAGELIST serverImages = ImageList_Create(16, 14, ILC_MASK, 5, 0);
-  HIMAGELIST playerImages = ImageList_Create(16, 14, ILC_MASK, 1, 0);
+  int width = ScaleToDpi(16, windowDpi), height = ScaleToDpi(14, windowDpi);
+  HIMAGELIST oldServers = serverImages, oldPlayers = playerImages;
+  serverImages = ImageList_Create(width, height, ILC_MASK, 5, 0);
+  playerImages = ImageList_Create(width, height, ILC_MASK, 1, 0);
   static const int serverIcons[] = {IDI_SERVER, IDI_PING_GREEN, IDI_PING_YELLOW, IDI_PING_RED};
-  for (int id : serverIcons) AddIcon(serverImages, id);
-  AddIcon(playerImages, IDI_PLAYER);
+  for (int id : serverIcons) AddIcon(serverImages, id, width, height);
+  AddIcon(playerImages, IDI_PLAYER, width, height);
   SendMessageA(hwndServers, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)serverImages);
   SendMessageA(hwndPlayerList, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)playerImages);
+  if (oldServers != NULL) ImageList_Destroy(oldServers);
+  if (oldPlayers != NULL) ImageList_Destroy(oldPlayers);
   return 1;
+}
+
+static void MoveChild(HWND parent, int id, const ControlRect &r) {
+  MoveWindow(GetDlgItem(parent, id), r.x, r.y, r.width, r.height, TRUE);
+}
+
+static void SetColumnWidths(HWND list, const int *widths, int count) {
+  for (int i = 0; i < count; i++) SendMessageA(list, LVM_SETCOLUMNWIDTH, (WPARAM)i, widths[i]);
+}
+
+// After a change of dpi: every control, column, status part, font and icon again, at windowDpi.
+void LayOutMainControls(HWND parent) {
+  HWND servers = GetDlgItem(parent, ID_SERVER_LIST);
+  if (servers == NULL || hwndStatusBar == NULL) return;  // not made yet: they will be made at windowDpi
+  RECT client;
+  GetClientRect(parent, &client);
+  MainLayout layout;
+  ComputeScaledLayout(client.right - client.left, client.bottom - client.top, windowDpi, &layout);
+  SetControlFonts(parent, windowDpi);
+  MoveChild(parent, ID_SERVER_LIST, layout.serverList);
+  MoveChild(parent, ID_PLAYER_LIST, layout.playerList);
+  MoveChild(parent, ID_EXIT, layout.exitButton);
+  MoveChild(parent, ID_REFRESH, layout.refreshButton);
+  MoveChild(parent, ID_CONFIG, layout.configButton);
+  MoveChild(parent, ID_UPDATE, layout.updateButton);
+  SetColumnWidths(servers, layout.serverColumnWidths, SERVER_COLUMNS);
+  SetColumnWidths(hwndPlayerList, layout.playerColumnWidths, PLAYER_COLUMNS);
+  SendMessageA(hwndStatusBar, WM_SIZE, 0, 0);  // it finds its place and height from the parent
+  SetStatusParts(layout);
+  SetStatusIcons();
+  InitImageLists(servers);
 }

@@ -10,12 +10,19 @@ static ControlRect Rect(int x, int y, int width, int height) {
   return r;
 }
 
-// The buttons stand in a column 6 pixels inside the right edge, tops 40 pixels apart.
-static void LayOutButtons(int w, int h, MainLayout *layout) {
-  layout->exitButton = Rect(w - 84, h - 54, 78, 24);
-  layout->refreshButton = Rect(w - 84, h - 94, 78, 24);
-  layout->configButton = Rect(w - 84, h - 134, 78, 24);
-  layout->updateButton = Rect(w - 84, h - 174, 78, 24);
+// Rounds half away from zero, as MulDiv does, so both builds agree to the pixel.
+int ScaleToDpi(int pixels, int dpi) {
+  long long product = (long long)pixels * dpi;
+  return (int)(product >= 0 ? (product + 48) / 96 : -((-product + 48) / 96));
+}
+
+// The buttons stand in a column 6 pixels inside the right edge, tops 40 pixels apart (at 96 dpi).
+static void LayOutButtons(int w, int h, int dpi, MainLayout *layout) {
+  int x = w - ScaleToDpi(84, dpi), width = ScaleToDpi(78, dpi), height = ScaleToDpi(24, dpi);
+  layout->exitButton = Rect(x, h - ScaleToDpi(54, dpi), width, height);
+  layout->refreshButton = Rect(x, h - ScaleToDpi(94, dpi), width, height);
+  layout->configButton = Rect(x, h - ScaleToDpi(134, dpi), width, height);
+  layout->updateButton = Rect(x, h - ScaleToDpi(174, dpi), width, height);
 }
 
 // Widths are computed in double precision, quotient first, and truncated toward zero.
@@ -36,11 +43,17 @@ static void LayOutStatusParts(int w, MainLayout *layout) {
 }
 
 void ComputeMainLayout(int width, int height, MainLayout *layout) {
+  ComputeScaledLayout(width, height, 96, layout);
+}
+
+// Fixed pixel numbers grow with the dpi; the shares of the width already follow the client area.
+void ComputeScaledLayout(int width, int height, int dpi, MainLayout *layout) {
   int half = height / 2;
   layout->serverList = Rect(0, 0, width, half);
-  layout->playerList = Rect(0, half + 2, width - 90, half - 22);
+  layout->playerList =
+      Rect(0, half + ScaleToDpi(2, dpi), width - ScaleToDpi(90, dpi), half - ScaleToDpi(22, dpi));
   layout->statusBar = Rect(0, 0, width + 2, 0);  // the bar places itself along the bottom
-  LayOutButtons(width, height, layout);
+  LayOutButtons(width, height, dpi, layout);
   LayOutColumns(width, layout);
   LayOutStatusParts(width, layout);
 }

@@ -45,3 +45,10 @@ struct MainLayout {
 
 // Every position and width is a fixed formula of the client area's width and height.
 void ComputeMainLayout(int width, int height, MainLayout *layout);
+// The same at a display's dpi: the fixed pixel numbers are those of 96 dpi, scaled.
+void ComputeScaledLayout(int width, int height, int dpi, MainLayout *layout);
+// pixels * dpi / 96, rounded to the nearest pixel.
+int ScaleToDpi(int pixels, int dpi);
+
+// The main window's outer size at 96 dpi; the user cannot change it.
+enum { MAIN_WINDOW_WIDTH = 560, MAIN_WINDOW_HEIGHT = 400 };

@@ -15,8 +15,22 @@ extern HWND hwndPlayerList;
 extern HWND hwndStatusBar;
 extern HWND hwndRefreshButton;
 
+// The main window's dpi: controls, fonts and icons are made for it.
+extern int windowDpi;
+
 HWND CreateMainControls(HWND hwndParent, HINSTANCE instance);
+// The image lists and the status bar's icons at windowDpi's sizes, replacing earlier ones.
 int InitImageLists(HWND hwndServers);
+void SetStatusIcons(void);
+void SetStatusParts(const MainLayout &layout);
+// Moves and sizes the controls made at another dpi for windowDpi; nothing before they exist.
+void LayOutMainControls(HWND parent);
+
+// The dpi of the window's monitor, or the system's where Windows knows no other (Windows 7).
+int WindowDpi(HWND window);
+int SystemDpi(void);
+// Gives the main window's controls the fonts they show at 96 dpi, made for dpi.
+void SetControlFonts(HWND parent, int dpi);
 
 // part: one of STATUS_PART_MESSAGE, STATUS_PART_PLAYERS and STATUS_PART_SERVERS.
 void SetStatusText(int part, const char *text);

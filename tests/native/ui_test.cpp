@@ -46,6 +46,16 @@ TEST(MainLayout, OddHeightRoundsHalfDown) {
   EXPECT_EQ(377 - 54, l.exitButton.y);
 }
 
+TEST(MainLayout, FixedPixelsScaleWithTheDpi) {
+  MainLayout l;
+  ComputeScaledLayout(554, 375, 144, &l);
+  ExpectRect(l.exitButton, 554 - 126, 375 - 81, 117, 36);
+  ExpectRect(l.playerList, 0, 187 + 3, 554 - 135, 187 - 33);
+  ComputeScaledLayout(554, 375, 192, &l);
+  ExpectRect(l.refreshButton, 554 - 168, 375 - 188, 156, 48);
+  EXPECT_EQ(18, ScaleToDpi(14, 120));  // halves round up, as MulDiv's do
+}
+
 ServerRecord MakeServer(const char *host, const char *address, int players, int ping) {
   ServerRecord r;
   memset(&r, 0, sizeof r);

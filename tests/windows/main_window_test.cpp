@@ -160,6 +160,78 @@ TEST_F(MainWindow, ColumnsStatusPartsAndStartTexts) {
   EXPECT_STREQ("quake2.exe", gameExe);
 }
 
+// The display's dpi: what dpi_prefix.sh gave the test prefix, or 96 in the shared prefix.
+int PrefixDpi() { return getenv("VARNET_TEST_DPI") != NULL ? atoi(getenv("VARNET_TEST_DPI")) : 96; }
+
+void ExpectRect(HWND child, RECT expected) {
+  RECT r = ChildRect(child);
+  EXPECT_TRUE(EqualRect(&expected, &r)) << r.left << "," << r.top << " " << r.right << "," << r.bottom;
+}
+
+std::pair<int, int> StatusIconSize(int part) {
+  ICONINFO info = {};
+  BITMAP bitmap = {};
+  GetIconInfo((HICON)SendMessageA(hwndStatusBar, SB_GETICON, part, 0), &info);
+  GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return {bitmap.bmWidth, bitmap.bmHeight};
+}
+
+// Every fixed pixel number of the layout scaled from 96 dpi; the shares of the width as they are.
+void ExpectLayoutAt(int dpi) {
+  SCOPED_TRACE(dpi);
+  auto s = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+  RECT client;
+  GetClientRect(hwndMain, &client);
+  int w = client.right, h = client.bottom, half = h / 2, x = w - s(84);
+  ExpectRect(hwndServerList, RECT{0, 0, w, half});
+  ExpectRect(hwndPlayerList, RECT{0, half + s(2), w - s(90), 2 * half + s(2) - s(22)});
+  int ids[] = {ID_UPDATE, ID_CONFIG, ID_REFRESH, ID_EXIT}, bottoms[] = {174, 134, 94, 54};
+  for (int i = 0; i < 4; i++)
+    ExpectRect(GetDlgItem(hwndMain, ids[i]),
+               RECT{x, h - s(bottoms[i]), x + s(78), h - s(bottoms[i]) + s(24)});
+  EXPECT_EQ((int)(w * (35 / 103.0)), SendMessageA(hwndServerList, LVM_GETCOLUMNWIDTH, 0, 0));
+  EXPECT_EQ((int)((w / 1.4) * (50 / 107.0)), SendMessageA(hwndPlayerList, LVM_GETCOLUMNWIDTH, 0, 0));
+  EXPECT_EQ(h, ChildRect(hwndStatusBar).bottom);
+  std::pair<int, int> images;
+  for (HWND l : {hwndServerList, hwndPlayerList}) {
+    HIMAGELIST list = (HIMAGELIST)SendMessageA(l, LVM_GETIMAGELIST, LVSIL_SMALL, 0);
+    ImageList_GetIconSize(list, &images.first, &images.second);
+    EXPECT_EQ(std::make_pair(s(16), s(14)), images);
+  }
+  EXPECT_EQ(std::make_pair(s(14), s(14)), StatusIconSize(0));
+  for (int part = 1; part < 3; part++) EXPECT_EQ(std::make_pair(s(16), s(14)), StatusIconSize(part));
+}
+
+LONG FontHeight(HWND control) {
+  LOGFONTA font = {};
+  GetObjectA((HFONT)SendMessageA(control, WM_GETFONT, 0, 0), sizeof font, &font);
+  return font.lfHeight;
+}
+
+// Under Wine every window has the prefix's dpi; a move to a monitor of another scale is the
+// test's own WM_DPICHANGED, there and back.
+TEST_F(MainWindow, LaidOutAtTheDisplayDpiAndAgainWhenItChanges) {
+  int dpi = PrefixDpi(), other = dpi == 144 ? 192 : 144;
+  RECT window;
+  GetWindowRect(hwndMain, &window);
+  EXPECT_EQ(std::make_pair(MulDiv(560, dpi, 96), MulDiv(400, dpi, 96)),
+            std::make_pair((int)(window.right - window.left), (int)(window.bottom - window.top)));
+  ExpectLayoutAt(dpi);
+  LONG listFont = FontHeight(hwndServerList);
+  for (int next : {other, dpi}) {
+    RECT suggested = {10, 20, 10 + MulDiv(560, next, 96), 20 + MulDiv(400, next, 96)};
+    EXPECT_EQ(0, SendMessageA(hwndMain, WM_DPICHANGED, MAKEWPARAM(next, next), (LPARAM)&suggested));
+    GetWindowRect(hwndMain, &window);
+    EXPECT_TRUE(EqualRect(&suggested, &window));
+    ExpectLayoutAt(next);
+    EXPECT_EQ(MulDiv(listFont, next, dpi), FontHeight(hwndServerList));
+    EXPECT_EQ(FontHeight(hwndServerList), FontHeight(ListView_GetHeader(hwndServerList)));
+    EXPECT_EQ(MulDiv(16, next, 96), FontHeight(GetDlgItem(hwndMain, ID_EXIT)));
+  }
+}
+
 // What a command did: started a refresh (the status text changed), asked to quit, or opened a
 // dialog (its creation is refused by a hook, so no modal loop holds the test).
 struct CommandEffects {
