@@ -21,9 +21,10 @@ static bool stateSaved;
 // it since. It gets the focus back when the window is activated again and when a button's
 // command is done. A button is never remembered: its command disables it or opens a dialog.
 static HWND hwndLastFocus;
-// Set while an Update dialog is up: a second click or Alt+U queued before the dialog disabled
-// the window is dispatched inside its modal loop, and would open a second dialog over it.
-static bool updateDialogOpen;
+// Set while the Update or Config dialog is up: a second click or shortcut queued before the
+// dialog disabled the window is dispatched inside its modal loop, and would open a second
+// dialog over it.
+static bool updateDialogOpen, configDialogOpen;
 // The four commands from the keyboard, one letter each like the buttons' first letters.
 static HACCEL shortcuts;
 
@@ -204,7 +205,10 @@ static void OpenUpdateDialog(void) {
 }
 
 static void OpenConfigDialog(void) {
+  if (configDialogOpen) return;
+  configDialogOpen = true;
   DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIG), hwndMain, ConfigDialogProc, 0);
+  configDialogOpen = false;
   RestoreListFocus();
 }
 

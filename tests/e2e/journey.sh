@@ -141,6 +141,7 @@ configure_game_dir() {
   xdotool key alt+c
   local dialog
   dialog=$(probe dialog "Miscellaenous Configuration" 10000 | tr -d '\r') || fatal "no configuration dialog"
+  probe press 161 || fatal "could not press Config while its dialog is up"  # one dialog at a time
   check_eq "config: game directory at first" "" "$(grep -P '^1013\t' <<<"$dialog" | cut -f3)"
   check_eq "config: executable at first" "quake2.exe" "$(grep -P '^1014\t' <<<"$dialog" | cut -f3)"
   check_eq "config: alternate start at first" "0" "$(probe dialog-check 1012 | tr -d '\r')"
