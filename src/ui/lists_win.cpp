@@ -14,6 +14,34 @@ int RowRecordIndex(int row) {
   return (int)item.lParam;
 }
 
+// A row's item data as it is, or -1 when there is no such row.
+static LPARAM RowItemData(int row) {
+  LVITEMA item = {};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  return SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item) ? item.lParam : -1;
+}
+
+void NoteServerPage(ServerPage *page) {
+  page->valid = !GetUpdateRect(hwndServerList, NULL, FALSE);
+  page->top = (int)SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0);
+  int perPage = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0) + 1;  // and a row cut off
+  page->count = perPage < MAX_SERVERS ? perPage : MAX_SERVERS;
+  for (int i = 0; i < page->count; i++) page->records[i] = RowItemData(page->top + i);
+}
+
+void KeepUnchangedRows(const ServerPage *page) {
+  if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top) return;
+  for (int i = 0; i < page->count; i++) {
+    RECT bounds = {};
+    bounds.left = LVIR_BOUNDS;
+    int row = page->top + i;
+    if (page->records[i] < 0 || RowItemData(row) != page->records[i]) continue;
+    if (SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)&bounds))
+      ValidateRect(hwndServerList, &bounds);
+  }
+}
+
 // The record the player list shows: the server list's selection mark, or record 0.
 static const ServerRecord *ShownRecord(void) {
   int mark = (int)SendMessageA(hwndServerList, LVM_GETSELECTIONMARK, 0, 0);
@@ -23,6 +51,7 @@ static const ServerRecord *ShownRecord(void) {
 
 static void ServerDisplayInfo(NMLVDISPINFOA *info) {
   LVITEMA &item = info->item;
+  TRACE("dispinfo", item.iSubItem);
   if (!IsRecordIndex(item.lParam)) return;
   const ServerRecord *record = &records[item.lParam];
   if (item.mask & LVIF_TEXT) FormatServerCell(record, item.iSubItem, item.pszText, item.cchTextMax);

@@ -337,4 +337,33 @@ TEST_F(QueryPassTest, QueryThreadThatCannotBeCreatedStillLetsThePassComplete) {
   }
 }
 
+// The re-sort asks for the whole list to be repainted; only the rows whose record moved are.
+TEST_F(QueryPassTest, AnswerRepaintsOnlyThePageRowsItMoved) {
+  const char *addresses[12];
+  uint16_t ports[12];
+  for (int i = 0; i < 12; i++) addresses[i] = "127.0.0.1", ports[i] = (uint16_t)(27910 + i);
+  UseServers(addresses, ports, 12);
+  ResetQueryTestWindow();
+  serverSortColumn = -1;
+  const int32_t pings[12] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 999, 5};
+  int page = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0);
+  ASSERT_LT(page, 10);  // rows 0 to 9 fill the page, so the 999 ms row lands below it
+  HRGN update = CreateRectRgn(0, 0, 0, 0);
+  for (int i = 0; i < 12; i++) {
+    SCOPED_TRACE(i);
+    records[i].ping = pings[i];
+    PublishedAnswer answer = {&records[i], i, "", false};
+    UpdateWindow(hwndServerList);
+    ShowAnswer(&answer);
+    GetUpdateRgn(hwndServerList, update, FALSE);
+    for (int row = 0; i >= 10 && row < page; row++) {
+      RECT bounds = {LVIR_BOUNDS, 0, 0, 0};
+      SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)&bounds);
+      EXPECT_EQ(i == 11, RectInRegion(update, &bounds) != FALSE) << "row " << row;  // 5 ms: every row moves
+    }
+  }
+  DeleteObject(update);
+  EXPECT_EQ(11, ServerRowRecord(0));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "probe.h"
 
+#include <mmsystem.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -230,11 +231,13 @@ int CmdMemory(int, char **) {
   return PROBE_OK;
 }
 
-// One status exchange with a server on 127.0.0.1, timed as the browser times its ping but with
-// the performance counter: the round trip that Wine's sockets and scheduling allow. -1 on no answer.
-static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
+// One status exchange with a server on 127.0.0.1, timed with the performance counter, the round
+// trip that Wine's sockets and scheduling allow, and in *timerMs as the browser times its ping
+// (timeGetTime at 1 ms resolution). -1 on no answer.
+static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server, DWORD *timerMs) {
   static const char request[] = "\xff\xff\xff\xffstatus";  // and its terminating NUL: 11 bytes
   char reply[8192];
+  DWORD timerStart = timeGetTime();
   double start = NowMs();
   if (sendto(udp, request, sizeof request, 0, (const sockaddr *)&server, sizeof server) == SOCKET_ERROR)
     return -1;
@@ -244,10 +247,13 @@ static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
   timeval wait = {2, 0};
   if (select(0, &readable, NULL, NULL, &wait) != 1) return -1;
   if (recv(udp, reply, sizeof reply, 0) == SOCKET_ERROR) return -1;
-  return NowMs() - start;
+  double rtt = NowMs() - start;
+  *timerMs = timeGetTime() - timerStart;
+  return rtt;
 }
 
-// udp-ping PORT [COUNT]: COUNT timed status exchanges with 127.0.0.1:PORT, 50 ms apart.
+// udp-ping PORT [COUNT]: COUNT timed status exchanges with 127.0.0.1:PORT, 50 ms apart; the
+// rtt_* figures, and every exchange as "exchange QPC_MS TIMER_MS".
 int CmdUdpPing(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
   int count = ParseInt(argc > 1 ? argv[1] : NULL, 10);
@@ -258,11 +264,15 @@ int CmdUdpPing(int argc, char **argv) {
   server.sin_family = AF_INET;
   server.sin_port = htons((u_short)ParseInt(argv[0], 0));
   server.sin_addr.s_addr = inet_addr("127.0.0.1");
+  timeBeginPeriod(1);
   for (int i = 0; i < count && udp != INVALID_SOCKET; i++) {
-    double rtt = UdpRoundTrip(udp, server);
+    DWORD timerMs = 0;
+    double rtt = UdpRoundTrip(udp, server, &timerMs);
     if (rtt >= 0) AddSample(rtt);
+    if (rtt >= 0) printf("exchange %.2f %lu\n", rtt, (unsigned long)timerMs);
     Sleep(50);
   }
+  timeEndPeriod(1);
   if (udp != INVALID_SOCKET) closesocket(udp);
   WSACleanup();
   PrintRoundTrips();
