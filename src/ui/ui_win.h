@@ -49,8 +49,9 @@ struct ServerPage {
 };
 void NoteServerPage(ServerPage *page);
 // After the insertion and the sort: the rows that still show the record they showed are left
-// out of the repaint the sort asked for, so a row landing below the page costs no repaint of
-// it. Every row whose record changed is repainted, so a new row shows as soon as it is in.
+// out of the repaint the sort asked for, and the rows a new row pushed down are moved rather
+// than drawn again, so a row landing below the page costs no repaint of it. The new row and
+// every other row whose record changed are repainted: a row shows as soon as it is in.
 void KeepUnchangedRows(const ServerPage *page);
 
 // The row that Enter acts on: the server list's first selected row, or -1.
