@@ -26,7 +26,8 @@
 //   pass, and nothing on the GUI thread sees a free pass behind a disabled button.
 // - An answer reaches the window in one message, WM_APP_PASS (PASS_PUBLISH): the GUI thread
 //   inserts the row, re-sorts the list and sets the three texts with no repaint between them,
-//   and repaints only the rows whose record moved. A repaint of the list is the costliest thing
+//   and repaints only the new row and the rows that changed (rows it pushed down are moved on the
+//   screen, as the list view itself does for an insertion). A repaint of the list is the costliest thing
 //   the GUI thread does (about 10 ms under Wine), and a worker's message that arrives during
 //   one waits for it. The thread whose answer is the pass's last takes pendingQueries to 0
 //   before it sends that message, which then carries the completion too.
