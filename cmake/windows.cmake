@@ -10,6 +10,11 @@ add_library(varnet_win STATIC ${WIN_SOURCES})
 target_link_libraries(varnet_win PUBLIC varnet_core ${WIN32_LIBS})
 target_compile_options(varnet_win PRIVATE ${VARNET_WARNINGS})
 target_compile_definitions(varnet_win PRIVATE VARNET_MASTER_URL="${VARNET_MASTER_URL}")
+# A build that stamps each step of a refresh pass into varnet-trace.txt (see docs/performance.md).
+option(VARNET_TRACE "Write the timing stamps of every refresh pass" OFF)
+if(VARNET_TRACE)
+  target_compile_definitions(varnet_win PUBLIC VARNET_TRACE)
+endif()
 
 enable_language(RC)
 set(RC_FILE ${CMAKE_SOURCE_DIR}/res/varnet.rc)

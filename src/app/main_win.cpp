@@ -71,7 +71,9 @@ static int RunMessageLoop(void) {
       continue;
     }
     TranslateMessage(&msg);
+    TRACE("dispatch", (int)msg.message);
     DispatchMessageA(&msg);
+    TRACE("dispatched", TraceWindowKind(msg.hwnd) << 16 | (int)msg.message);
   }
   return (int)msg.wParam;
 }
@@ -227,7 +229,9 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   switch (id) {
     case ID_EXIT: SaveAndQuit(); return 0;
     case ID_REFRESH:
+      TRACE("click", 0);
       RefreshServers();
+      TRACE("refresh-returned", 0);
       RestoreListFocus();
       return 0;
     case ID_UPDATE: OpenUpdateDialog(); return 0;
@@ -328,7 +332,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: return OnNotify(wParam, lParam);
     case WM_APP_UPDATE_DIALOG: return HandleUpdateDialogMessage(wParam, lParam);
     case WM_APP_MERGE_LIST: return HandleMergeMessage(lParam);
-    case WM_APP_PASS: return HandlePassMessage(wParam);
+    case WM_APP_PASS: return HandlePassMessage(wParam, lParam);
     case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
     case WM_DESTROY: return OnDestroy();
     case WM_QUERYENDSESSION: return TRUE;

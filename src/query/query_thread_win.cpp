@@ -63,11 +63,13 @@ static int WaitReadable(SOCKET socket) {
 static int ExchangeStatus(QueryContext *query) {
   const ServerRecord *record = query->record;
   for (int attempt = 1; attempt <= MAX_ATTEMPTS; attempt++) {
+    TRACE("sendto", RecordIndex(record));
     if (sendto(query->socket, STATUS_QUERY, STATUS_QUERY_SIZE, 0, (const sockaddr *)&query->destination,
                sizeof query->destination) == SOCKET_ERROR) {
       return -1;
     }
     int ready = WaitReadable(query->socket);
+    TRACE("readable", RecordIndex(record));
     if (ready == 0) {
       snprintf(query->statusText, sizeof query->statusText, "Retrying %s:%d (attempt %d)", record->address,
                (int)record->port, attempt);
@@ -87,24 +89,33 @@ static int ExchangeStatus(QueryContext *query) {
 }
 
 // The row's texts come on demand from the record, so the row goes in only after the last write.
+// Redraw is off only between the insertion and the sort, within this one step on the GUI
+// thread, so the row is on the screen at the next repaint as before; the list view then skips
+// scrolling the rows below the new one into place, which the sort would undo anyway.
 static void InsertServerRow(const ServerRecord *record, LONG row) {
+  ServerPage page;
+  NoteServerPage(&page);
+  SendMessageA(hwndServerList, WM_SETREDRAW, FALSE, 0);
   LVITEMA item = {};
   item.mask = LVIF_TEXT | LVIF_PARAM;
   item.iItem = (int)row;
   item.iSubItem = 0;
   item.pszText = LPSTR_TEXTCALLBACKA;
   item.lParam = (LPARAM)RecordIndex(record);
+  TRACE("insert", (int)item.lParam);
   SendMessageA(hwndServerList, LVM_INSERTITEMA, 0, (LPARAM)&item);
+  TRACE("sort", (int)item.lParam);
   SendMessageA(hwndServerList, LVM_SORTITEMS, (WPARAM)SERVER_COLUMN_PING, (LPARAM)CompareServers);
+  SendMessageA(hwndServerList, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(hwndServerList, NULL, TRUE);  // Wine's list does it itself, not every Windows'
+  TRACE("sorted", (int)item.lParam);
+  KeepUnchangedRows(&page);
 }
 
-// The counters may already include other threads' answers when their texts are made.
-static void PublishAnswer(QueryContext *query) {
-  const ServerRecord *record = query->record;
-  LONG row = InterlockedExchangeAdd(&respondedCount, 1);
-  InterlockedExchangeAdd(&playerTotal, record->playerCount);
-  InsertServerRow(record, row);
-
+// On the GUI thread: the row, the re-sort and the three texts of one answer. The counters may
+// already include other threads' answers when their texts are made.
+void ShowAnswer(const PublishedAnswer *answer) {
+  InsertServerRow(answer->record, answer->row);
   char text[STATUS_TEXT_SIZE];
   LONG players = playerTotal;
   snprintf(text, sizeof text, "%d Player%s", (int)players, PluralSuffix(players));
@@ -112,9 +123,27 @@ static void PublishAnswer(QueryContext *query) {
   LONG servers = respondedCount;
   snprintf(text, sizeof text, "%d Server%s", (int)servers, PluralSuffix(servers));
   SetStatusText(STATUS_PART_SERVERS, text);
+  SetStatusText(STATUS_PART_MESSAGE, answer->foundText);
+}
+
+// One message to the main window rather than five to its controls, and the completion step in
+// the same message when this answer is the pass's last: the query thread waits for the GUI
+// thread once, and no repaint of the list runs between the row, its texts and the completion.
+// Taking pendingQueries down before the row shows changes nothing anyone sees: only the GUI
+// thread ends the pass, after the row.
+static void PublishAnswer(QueryContext *query) {
+  const ServerRecord *record = query->record;
+  PublishedAnswer answer = {record, InterlockedExchangeAdd(&respondedCount, 1), query->statusText, false};
+  InterlockedExchangeAdd(&playerTotal, record->playerCount);
   snprintf(query->statusText, sizeof query->statusText, "Found %d player%s on '%s'", (int)record->playerCount,
            PluralSuffix(record->playerCount), record->hostName);
-  ShowLatestStatus(query);
+  answer.completesPass = InterlockedDecrement(&pendingQueries) == 0;
+  TRACE("publish", RecordIndex(record));
+  HWND window = hwndMain;
+  if (window != NULL && SendMessageA(window, WM_APP_PASS, PASS_PUBLISH, (LPARAM)&answer)) return;
+  // Without a main window (it has gone at the end of the run) the controls are asked directly.
+  ShowAnswer(&answer);
+  if (answer.completesPass) EndPassWithoutWindow();
 }
 
 // The ping runs from the first request, so every attempt that timed out adds its second.
@@ -122,7 +151,9 @@ static void QueryDestination(QueryContext *query) {
   ServerRecord *record = query->record;
   snprintf(query->statusText, sizeof query->statusText, "Querying %s:%d...",
            inet_ntoa(query->destination.sin_addr), (int)record->port);
+  TRACE("querying-text", RecordIndex(record));
   ShowLatestStatus(query);
+  TRACE("querying-text-set", RecordIndex(record));
   timeBeginPeriod(1);
   record->queryStartTime = timeGetTime();
   int received = ExchangeStatus(query);
@@ -131,12 +162,12 @@ static void QueryDestination(QueryContext *query) {
     snprintf(query->statusText, sizeof query->statusText, "No response from %s:%d", record->address,
              (int)record->port);
     ShowLatestStatus(query);
+    CompleteQuery();
   } else {
     record->ping = (int32_t)(answeredAt - record->queryStartTime);
     ParseStatusReply(record, query->buffer, received);
-    PublishAnswer(query);
+    PublishAnswer(query);  // and its completion step
   }
-  CompleteQuery();
   timeEndPeriod(1);
 }
 
@@ -145,6 +176,7 @@ DWORD WINAPI QueryServer(LPVOID param) {
   QueryContext query;
   memset(&query, 0, sizeof query);  // the receive buffer starts zeroed
   query.record = (ServerRecord *)param;
+  TRACE("query-runs", RecordIndex(query.record));
   query.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (FindDestination(&query))
     QueryDestination(&query);

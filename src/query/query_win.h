@@ -31,9 +31,23 @@ void StartMergedPass(void);
 #define WM_APP_PASS (WM_APP + 18)
 enum PassOperation {
   PASS_START_MERGED = 1,  // start the pass ClaimPassForMerge claimed
-  PASS_COMPLETE           // the completion step's end: give the pass back, enable Refresh
+  PASS_COMPLETE,          // the completion step: its text, then give the pass back, enable Refresh
+  PASS_PUBLISH            // show an answer; lParam the PublishedAnswer
 };
-LRESULT HandlePassMessage(WPARAM operation);
+LRESULT HandlePassMessage(WPARAM operation, LPARAM data);
+
+// An answering server's row index (from respondedCount) and its "Found" text, for the GUI thread;
+// completesPass when its completion step took pendingQueries to 0.
+struct PublishedAnswer {
+  const ServerRecord *record;
+  LONG row;
+  const char *foundText;
+  bool completesPass;
+};
+// On the GUI thread: inserts the answer's row, re-sorts the list by ping and sets the three texts.
+void ShowAnswer(const PublishedAnswer *answer);
+// The completion when there is no main window to ask: its text, then the pass given back.
+void EndPassWithoutWindow(void);
 
 // The completion step of one query of the running pass: the call that takes pendingQueries to
 // 0 shows the completion text and has the GUI thread end the pass and enable Refresh.

@@ -21,9 +21,16 @@
 //   half-merged table.
 // - The Refresh button's state is set on the GUI thread only, from whether a pass runs: when a
 //   pass starts, and when the completion step, after its last write, sends WM_APP_PASS
-//   (PASS_COMPLETE) and the GUI thread gives the pass back and enables the button in one step.
-//   No worker's late EnableWindow can land during the next pass, and nothing on the GUI thread
-//   sees a free pass behind a disabled button.
+//   (PASS_COMPLETE) and the GUI thread shows the completion text, gives the pass back and
+//   enables the button in one step. No worker's late EnableWindow can land during the next
+//   pass, and nothing on the GUI thread sees a free pass behind a disabled button.
+// - An answer reaches the window in one message, WM_APP_PASS (PASS_PUBLISH): the GUI thread
+//   inserts the row, re-sorts the list and sets the three texts with no repaint between them,
+//   and repaints only the new row and the rows that changed (rows it pushed down are moved on the
+//   screen, as the list view itself does for an insertion). A repaint of the list is the costliest thing
+//   the GUI thread does (about 10 ms under Wine), and a worker's message that arrives during
+//   one waits for it. The thread whose answer is the pass's last takes pendingQueries to 0
+//   before it sends that message, which then carries the completion too.
 // - A query thread writes only its own record and publishes it by inserting its row after the
 //   last write. The counters change only through Interlocked calls once query threads run, and
 //   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
@@ -104,10 +111,45 @@ void StartMergedPass(void) {
 // the button; decided here, the state always matches the pass.
 static void SyncRefreshButton(void) { EnableWindow(hwndRefreshButton, !IsPassRunning()); }
 
-LRESULT HandlePassMessage(WPARAM operation) {
+// The completion text and the sort column are set here, on the GUI thread, in the same step that
+// gives the pass back: no repaint runs between them, and the last query thread waits only once.
+static void ShowCompletion(void) {
+  char text[STATUS_TEXT_SIZE];
+  LONG responded = respondedCount;
+  snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded, (int)serverCount,
+           PluralSuffix(serverCount));
+  TRACE("completion-text", 0);
+  SetStatusText(STATUS_PART_MESSAGE, text);
+  TRACE("completion-text-set", 0);
+  serverSortColumn = SERVER_COLUMN_PING;
+}
+
+// On the GUI thread, the pass's last step: the completion text, the pass given back and Refresh
+// enabled, with nothing in between.
+static void EndPass(void) {
+  ShowCompletion();
+  ReleasePass();
+  SyncRefreshButton();
+  TRACE("button-enabled", 0);
+#ifdef VARNET_TRACE
+  WriteTrace();
+#endif
+}
+
+void EndPassWithoutWindow(void) {
+  ShowCompletion();
+  ReleasePass();
+}
+
+LRESULT HandlePassMessage(WPARAM operation, LPARAM data) {
+  if (operation == PASS_PUBLISH) {
+    const PublishedAnswer *answer = (const PublishedAnswer *)data;
+    ShowAnswer(answer);
+    if (answer->completesPass) EndPass();
+    return TRUE;
+  }
   if (operation == PASS_COMPLETE) {
-    ReleasePass();
-    SyncRefreshButton();
+    EndPass();
     return TRUE;
   }
   if (operation == PASS_START_MERGED && InterlockedExchange(&mergedPassClaimed, 0) == 1) StartClaimedPass();
@@ -120,20 +162,23 @@ void StartClaimedPass(void) {
     ReleasePass();
     return;
   }
+  TRACE("start-pass", 0);
   ResetPassState();
+  // The coordinator starts before the texts and the button, so that starting it and its first
+  // query thread overlaps the window's own work. Nothing of the pass reaches the window before
+  // this function returns: the query threads' messages wait for the GUI thread.
+  HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
+  TRACE("coordinator-created", 0);
   SetStatusText(STATUS_PART_MESSAGE, "Refreshing...");
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
-  // Disabled before the coordinator runs, so its 50 ms schedule doesn't pay for the repaint.
-  BOOL wasEnabled = IsWindowEnabled(hwndRefreshButton);
-  SyncRefreshButton();
-  HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
   if (coordinator == NULL) {
     ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
-    EnableWindow(hwndRefreshButton, wasEnabled);
     return;
   }
   CloseHandle(coordinator);
+  SyncRefreshButton();
+  TRACE("button-disabled", 0);
 }
 
 HANDLE StartQueryThread(ServerRecord *record) { return CreateThread(NULL, 0, QueryServer, record, 0, NULL); }
@@ -148,13 +193,16 @@ static void SleepUntil(DWORD due) {
 // because with the default 15.6 ms tick each 50 ms sleep lasts up to 62 ms, which would
 // stretch a pass of 64 servers by most of a second.
 DWORD WINAPI QueryAllServers(LPVOID) {
+  TRACE("coordinator-runs", 0);
   const int32_t passSize = serverCount;
   pendingQueries = passSize;
   timeBeginPeriod(1);
   DWORD due = timeGetTime();
   for (int32_t i = 0; i < serverCount && i < passSize; i++) {
     DWORD started = timeGetTime();  // before the thread is created, so its cost doesn't pile up
+    TRACE("create-query", i);
     HANDLE thread = startQueryThread(&records[i]);
+    TRACE("query-created", i);
     if (thread != NULL)
       CloseHandle(thread);
     else
@@ -172,13 +220,8 @@ DWORD WINAPI QueryAllServers(LPVOID) {
 // pass.
 void CompleteQuery(void) {
   if (InterlockedDecrement(&pendingQueries) != 0) return;
-  char text[STATUS_TEXT_SIZE];
-  LONG responded = respondedCount;
-  snprintf(text, sizeof text, "Completed. %d of %d server%s responded.", (int)responded, (int)serverCount,
-           PluralSuffix(serverCount));
-  SetStatusText(STATUS_PART_MESSAGE, text);
-  serverSortColumn = SERVER_COLUMN_PING;
+  TRACE("complete", 0);
   HWND window = hwndMain;
-  // Without a main window to ask (it has gone at the end of the run) the pass still ends.
-  if (window == NULL || !SendMessageA(window, WM_APP_PASS, PASS_COMPLETE, 0)) ReleasePass();
+  if (window != NULL && SendMessageA(window, WM_APP_PASS, PASS_COMPLETE, 0)) return;
+  EndPassWithoutWindow();  // the main window has gone at the end of the run: the pass still ends
 }

@@ -14,6 +14,61 @@ int RowRecordIndex(int row) {
   return (int)item.lParam;
 }
 
+// A row's item data as it is, or -1 when there is no such row.
+static LPARAM RowItemData(int row) {
+  LVITEMA item = {};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  return SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item) ? item.lParam : -1;
+}
+
+void NoteServerPage(ServerPage *page) {
+  page->valid = !GetUpdateRect(hwndServerList, NULL, FALSE);
+  page->top = (int)SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0);
+  int perPage = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0) + 1;  // and a row cut off
+  page->count = perPage < MAX_SERVERS ? perPage : MAX_SERVERS;
+  for (int i = 0; i < page->count; i++) page->records[i] = RowItemData(page->top + i);
+}
+
+static bool RowBounds(int row, RECT *bounds) {
+  *bounds = {};
+  bounds->left = LVIR_BOUNDS;
+  return SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)bounds) != 0;
+}
+
+static void KeepRow(int row) {
+  RECT bounds;
+  if (RowBounds(row, &bounds)) ValidateRect(hwndServerList, &bounds);
+}
+
+// True when the page row `i` shows the record the row above it showed: one row pushed it down.
+static bool PushedDown(const ServerPage *page, int i) {
+  return i > 0 && page->records[i - 1] >= 0 && RowItemData(page->top + i) == page->records[i - 1];
+}
+
+// A row landing on the page pushes every row below it down by one. Their pixels are on the
+// screen one row higher, so they are moved there, as the list view itself does when a row is
+// inserted in the middle, rather than drawn again.
+static void MovePushedRows(const ServerPage *page, int first) {
+  for (int i = first + 1; i < page->count; i++)
+    if (RowItemData(page->top + i) >= 0 && !PushedDown(page, i)) return;  // not a push: all are drawn
+  RECT from, client;
+  if (!RowBounds(page->top + first, &from) || !GetClientRect(hwndServerList, &client)) return;
+  RECT area = {client.left, from.top, client.right, client.bottom};
+  ScrollWindowEx(hwndServerList, 0, from.bottom - from.top, &area, &area, NULL, NULL, 0);
+  for (int i = first + 1; i < page->count; i++)
+    if (PushedDown(page, i)) KeepRow(page->top + i);
+}
+
+void KeepUnchangedRows(const ServerPage *page) {
+  if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top) return;
+  int first = 0;
+  while (first < page->count && page->records[first] >= 0 &&
+         RowItemData(page->top + first) == page->records[first])
+    KeepRow(page->top + first++);
+  if (first < page->count && page->records[first] >= 0) MovePushedRows(page, first);
+}
+
 // The record the player list shows: the server list's selection mark, or record 0.
 static const ServerRecord *ShownRecord(void) {
   int mark = (int)SendMessageA(hwndServerList, LVM_GETSELECTIONMARK, 0, 0);
@@ -23,6 +78,7 @@ static const ServerRecord *ShownRecord(void) {
 
 static void ServerDisplayInfo(NMLVDISPINFOA *info) {
   LVITEMA &item = info->item;
+  TRACE("dispinfo", item.iSubItem);
   if (!IsRecordIndex(item.lParam)) return;
   const ServerRecord *record = &records[item.lParam];
   if (item.mask & LVIF_TEXT) FormatServerCell(record, item.iSubItem, item.pszText, item.cchTextMax);

@@ -39,6 +39,21 @@ void SetStatusText(int part, const char *text);
 // or the index is not a record in use.
 int RowRecordIndex(int row);
 
+// The server rows on the page, by the record each showed, noted before a row is inserted and
+// the list re-sorted (valid is false when the list already waited for a repaint of its own).
+struct ServerPage {
+  bool valid;
+  int top;
+  int count;
+  LPARAM records[MAX_SERVERS];
+};
+void NoteServerPage(ServerPage *page);
+// After the insertion and the sort: the rows that still show the record they showed are left
+// out of the repaint the sort asked for, and the rows a new row pushed down are moved rather
+// than drawn again, so a row landing below the page costs no repaint of it. The new row and
+// every other row whose record changed are repainted: a row shows as soon as it is in.
+void KeepUnchangedRows(const ServerPage *page);
+
 // The row that Enter acts on: the server list's first selected row, or -1.
 int SelectedServerRow(void);
 // The list part of the main window's WM_NOTIFY (a double-click or Enter on a server row is the
@@ -65,3 +80,14 @@ int FindServerRow(int index, const char *address);
 
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ReadConfigDialog(HWND dialog);
+
+// Timing stamps for a build made with VARNET_TRACE (QueryPerformanceCounter, any thread); in
+// other builds they cost nothing.
+#ifdef VARNET_TRACE
+void Trace(const char *what, int value);
+void WriteTrace(void);
+int TraceWindowKind(HWND window);
+#define TRACE(what, value) Trace(what, value)
+#else
+#define TRACE(what, value) ((void)0)
+#endif

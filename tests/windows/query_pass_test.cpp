@@ -337,4 +337,58 @@ TEST_F(QueryPassTest, QueryThreadThatCannotBeCreatedStillLetsThePassComplete) {
   }
 }
 
+// The server list's pixels as the screen shows them.
+std::vector<DWORD> ListPixels(void) {
+  RECT client;
+  GetClientRect(hwndServerList, &client);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof info.bmiHeader, client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void *bits = NULL;
+  HDC screen = GetDC(hwndServerList), memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+  std::vector<DWORD> pixels((DWORD *)bits, (DWORD *)bits + client.right * client.bottom);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(hwndServerList, screen);
+  return pixels;
+}
+
+// The re-sort asks for the whole list to be repainted; a row that lands below the page repaints
+// none of it, and whatever is left out, the list looks as a repaint from scratch draws it.
+TEST_F(QueryPassTest, AnswerRepaintsOnlyWhatItChanged) {
+  const int32_t pings[13] = {10, 30, 50, 70, 90, 110, 130, 150, 170, 190, 999, 5, 60};
+  const char *addresses[13];
+  uint16_t ports[13];
+  for (int i = 0; i < 13; i++) addresses[i] = "127.0.0.1", ports[i] = (uint16_t)(27910 + i);
+  UseServers(addresses, ports, 13);
+  ResetQueryTestWindow();
+  serverSortColumn = -1;
+  int page = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0);
+  ASSERT_LT(page, 10);  // rows 0 to 9 fill the page, so the 999 ms row lands below it
+  HRGN update = CreateRectRgn(0, 0, 0, 0);
+  for (int i = 0; i < 13; i++) {
+    SCOPED_TRACE(i);
+    records[i].ping = pings[i];
+    PublishedAnswer answer = {&records[i], i, "", false};
+    UpdateWindow(hwndServerList);
+    ShowAnswer(&answer);
+    GetUpdateRgn(hwndServerList, update, FALSE);
+    for (int row = 0; i >= page && i <= 10 && row < page; row++) {  // landed below the page
+      RECT bounds = {LVIR_BOUNDS, 0, 0, 0};
+      SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)&bounds);
+      EXPECT_FALSE(RectInRegion(update, &bounds)) << "row " << row;
+    }
+    UpdateWindow(hwndServerList);
+    std::vector<DWORD> shown = ListPixels();
+    InvalidateRect(hwndServerList, NULL, TRUE);
+    UpdateWindow(hwndServerList);
+    EXPECT_TRUE(shown == ListPixels());
+  }
+  DeleteObject(update);
+  EXPECT_EQ(11, ServerRowRecord(0));
+}
+
 }  // namespace

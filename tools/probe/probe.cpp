@@ -57,6 +57,8 @@ static const Command commands[] = {
      "refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]  Refresh, round trips until \"Completed.\", pass_ms"},
     {"udp-ping", CmdUdpPing,
      "udp-ping PORT [COUNT]             timed status exchanges with 127.0.0.1:PORT: rtt_* figures"},
+    {"wine-steps", CmdWineSteps,
+     "wine-steps [COUNT]                a thread's start and a list's repaint, bare"},
     {"watch", CmdWatch,
      "watch TIMEOUT_MS COMPLETIONS [SETTLE_MS]  each change of part 0, rows, Refresh: \"T_MS ROWS ENABLED "
      "TEXT\""},

@@ -80,6 +80,7 @@ int CmdRefreshRtt(int argc, char **argv);
 int CmdMemory(int argc, char **argv);
 int CmdClipboard(int argc, char **argv);
 int CmdUdpPing(int argc, char **argv);
+int CmdWineSteps(int argc, char **argv);
 int CmdWindowPoint(int argc, char **argv);
 int CmdRect(int argc, char **argv);
 int CmdCloseBoxPoint(int argc, char **argv);

@@ -3,6 +3,7 @@
 
 #include "probe.h"
 
+#include <mmsystem.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -230,11 +231,13 @@ int CmdMemory(int, char **) {
   return PROBE_OK;
 }
 
-// One status exchange with a server on 127.0.0.1, timed as the browser times its ping but with
-// the performance counter: the round trip that Wine's sockets and scheduling allow. -1 on no answer.
-static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
+// One status exchange with a server on 127.0.0.1, timed with the performance counter, the round
+// trip that Wine's sockets and scheduling allow, and in *timerMs as the browser times its ping
+// (timeGetTime at 1 ms resolution). -1 on no answer.
+static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server, DWORD *timerMs) {
   static const char request[] = "\xff\xff\xff\xffstatus";  // and its terminating NUL: 11 bytes
   char reply[8192];
+  DWORD timerStart = timeGetTime();
   double start = NowMs();
   if (sendto(udp, request, sizeof request, 0, (const sockaddr *)&server, sizeof server) == SOCKET_ERROR)
     return -1;
@@ -244,10 +247,13 @@ static double UdpRoundTrip(SOCKET udp, const sockaddr_in &server) {
   timeval wait = {2, 0};
   if (select(0, &readable, NULL, NULL, &wait) != 1) return -1;
   if (recv(udp, reply, sizeof reply, 0) == SOCKET_ERROR) return -1;
-  return NowMs() - start;
+  double rtt = NowMs() - start;
+  *timerMs = timeGetTime() - timerStart;
+  return rtt;
 }
 
-// udp-ping PORT [COUNT]: COUNT timed status exchanges with 127.0.0.1:PORT, 50 ms apart.
+// udp-ping PORT [COUNT]: COUNT timed status exchanges with 127.0.0.1:PORT, 50 ms apart; the
+// rtt_* figures, and every exchange as "exchange QPC_MS TIMER_MS".
 int CmdUdpPing(int argc, char **argv) {
   if (argc < 1) return PROBE_USAGE;
   int count = ParseInt(argc > 1 ? argv[1] : NULL, 10);
@@ -258,13 +264,94 @@ int CmdUdpPing(int argc, char **argv) {
   server.sin_family = AF_INET;
   server.sin_port = htons((u_short)ParseInt(argv[0], 0));
   server.sin_addr.s_addr = inet_addr("127.0.0.1");
+  timeBeginPeriod(1);
   for (int i = 0; i < count && udp != INVALID_SOCKET; i++) {
-    double rtt = UdpRoundTrip(udp, server);
+    DWORD timerMs = 0;
+    double rtt = UdpRoundTrip(udp, server, &timerMs);
     if (rtt >= 0) AddSample(rtt);
+    if (rtt >= 0) printf("exchange %.2f %lu\n", rtt, (unsigned long)timerMs);
     Sleep(50);
   }
+  timeEndPeriod(1);
   if (udp != INVALID_SOCKET) closesocket(udp);
   WSACleanup();
   PrintRoundTrips();
   return sampleCount > 0 ? PROBE_OK : PROBE_FAILED;
+}
+
+// "NAME_median_ms" and "NAME_max_ms" of the samples taken; the samples are then dropped.
+static void PrintSteps(const char *name) {
+  if (sampleCount == 0) return;
+  qsort(samples, (size_t)sampleCount, sizeof samples[0], CompareDoubles);
+  printf("%s_median_ms %.2f\n%s_max_ms %.2f\n", name, samples[sampleCount / 2], name,
+         samples[sampleCount - 1]);
+  sampleCount = 0;
+}
+
+static double threadStartedAt;
+
+static DWORD WINAPI NoteThreadStart(LPVOID) {
+  threadStartedAt = NowMs();
+  return 0;
+}
+
+static LRESULT CALLBACK StepsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  NMLVDISPINFOA *info = (NMLVDISPINFOA *)lParam;
+  if (message == WM_NOTIFY && info->hdr.code == LVN_GETDISPINFOA && (info->item.mask & LVIF_TEXT))
+    snprintf(info->item.pszText, (size_t)info->item.cchTextMax, "Bench %d", (int)info->item.iItem);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A window like the browser's: a report list of 16 rows and five columns with texts on demand.
+static HWND CreateStepsList(void) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = StepsWindowProc;
+  windowClass.lpszClassName = "ProbeSteps";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA("ProbeSteps", "steps", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 560, 400, NULL,
+                              NULL, NULL, NULL);
+  HWND list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 5, 5, 540, 200, window,
+                            NULL, NULL, NULL);
+  LVCOLUMNA column = {};
+  column.mask = LVCF_WIDTH | LVCF_TEXT;
+  column.cx = 100;
+  column.pszText = (LPSTR) "Column";
+  for (int i = 0; i < 5; i++) SendMessageA(list, LVM_INSERTCOLUMNA, (WPARAM)i, (LPARAM)&column);
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT;
+  item.pszText = LPSTR_TEXTCALLBACKA;
+  for (item.iItem = 0; item.iItem < 16; item.iItem++) SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+  UpdateWindow(window);
+  return list;
+}
+
+static void TimePaint(HWND list, const RECT *area) {
+  InvalidateRect(list, area, TRUE);
+  double start = NowMs();
+  UpdateWindow(list);
+  AddSample(NowMs() - start);
+}
+
+// wine-steps [COUNT]: what this Wine charges a bare program for the steps a refresh pass cannot
+// leave out, COUNT times each: a thread from CreateThread to running, and a repaint of a list
+// like the browser's, one row and the whole list.
+int CmdWineSteps(int argc, char **argv) {
+  int count = ParseInt(argc > 0 ? argv[0] : NULL, 20);
+  for (int i = 0; i < count; i++) {
+    double start = NowMs();
+    HANDLE thread = CreateThread(NULL, 0, NoteThreadStart, NULL, 0, NULL);
+    if (thread == NULL || WaitForSingleObject(thread, 1000) != WAIT_OBJECT_0) return PROBE_FAILED;
+    CloseHandle(thread);
+    AddSample(threadStartedAt - start);
+  }
+  PrintSteps("thread_start");
+  HWND list = CreateStepsList();
+  RECT row = {LVIR_BOUNDS, 0, 0, 0};
+  SendMessageA(list, LVM_GETITEMRECT, 3, (LPARAM)&row);
+  for (int i = 0; i < count; i++) TimePaint(list, &row);
+  PrintSteps("paint_row");
+  for (int i = 0; i < count; i++) TimePaint(list, NULL);
+  PrintSteps("paint_list");
+  DestroyWindow(GetParent(list));
+  return PROBE_OK;
 }

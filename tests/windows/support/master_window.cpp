@@ -81,7 +81,7 @@ LRESULT CALLBACK MasterTestWndProc(HWND window, UINT message, WPARAM wParam, LPA
   switch (message) {
     case WM_APP_UPDATE_DIALOG: return RecordUpdateStep(wParam, lParam);
     case WM_APP_MERGE_LIST: return RecordMerge(lParam);
-    case WM_APP_PASS: return HandlePassMessage(wParam);
+    case WM_APP_PASS: return HandlePassMessage(wParam, lParam);
     case WM_NOTIFY: return HandleListNotify(wParam, lParam);
     case WM_TIMER:
       if (wParam == WATCH_TIMER) Watch();

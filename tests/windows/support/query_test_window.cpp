@@ -89,7 +89,7 @@ static LRESULT CALLBACK ButtonLogProc(HWND window, UINT message, WPARAM wParam, 
 
 static LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NOTIFY) return HandleListNotify(wParam, lParam);
-  if (message == WM_APP_PASS) return HandlePassMessage(wParam);
+  if (message == WM_APP_PASS) return HandlePassMessage(wParam, lParam);
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
