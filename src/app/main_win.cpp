@@ -198,19 +198,12 @@ static void RestoreListFocus(void) {
   if (list != NULL) SetFocus(list);
 }
 
-static void OpenUpdateDialog(void) {
-  if (updateDialogOpen) return;
-  updateDialogOpen = true;
-  DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_UPDATE), hwndMain, UpdateDialogProc, 0);
-  updateDialogOpen = false;
-  RestoreListFocus();
-}
-
-static void OpenConfigDialog(void) {
-  if (configDialogOpen) return;
-  configDialogOpen = true;
-  DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIG), hwndMain, ConfigDialogProc, 0);
-  configDialogOpen = false;
+// The flag is the dialog's own: set while it is up, so a second command for it does nothing.
+static void OpenDialogOnce(bool *open, int resource, DLGPROC procedure) {
+  if (*open) return;
+  *open = true;
+  DialogBoxParamA(appInstance, MAKEINTRESOURCEA(resource), hwndMain, procedure, 0);
+  *open = false;
   RestoreListFocus();
 }
 
@@ -234,8 +227,8 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
       TRACE("refresh-returned", 0);
       RestoreListFocus();
       return 0;
-    case ID_UPDATE: OpenUpdateDialog(); return 0;
-    case ID_CONFIG: OpenConfigDialog(); return 0;
+    case ID_UPDATE: OpenDialogOnce(&updateDialogOpen, IDD_UPDATE, UpdateDialogProc); return 0;
+    case ID_CONFIG: OpenDialogOnce(&configDialogOpen, IDD_CONFIG, ConfigDialogProc); return 0;
   }
   return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
 }
