@@ -22,8 +22,13 @@ static LPARAM RowItemData(int row) {
   return SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item) ? item.lParam : -1;
 }
 
+static HWND ServerHeader(void) { return (HWND)SendMessageA(hwndServerList, LVM_GETHEADER, 0, 0); }
+
 void NoteServerPage(ServerPage *page) {
   page->valid = !GetUpdateRect(hwndServerList, NULL, FALSE);
+  HWND header = ServerHeader();
+  page->headerValid = header != NULL && !GetUpdateRect(header, NULL, FALSE);
+  GetClientRect(hwndServerList, &page->client);
   page->top = (int)SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0);
   int perPage = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0) + 1;  // and a row cut off
   page->count = perPage < MAX_SERVERS ? perPage : MAX_SERVERS;
@@ -60,13 +65,33 @@ static void MovePushedRows(const ServerPage *page, int first) {
     if (PushedDown(page, i)) KeepRow(page->top + i);
 }
 
+// The column headings and the strip of the list beneath them don't change with a row. Left
+// invalid, they would cost a repaint of the header on every answer (4 ms under Wine), and a
+// repaint of every row from the top down to the new one, as the list view draws every row its
+// update's bounding box touches.
+static void KeepHeader(const ServerPage *page) {
+  RECT top, strip = page->client;
+  if (page->headerValid) ValidateRect(ServerHeader(), NULL);
+  if (!RowBounds(page->top, &top)) return;
+  strip.bottom = top.top;
+  ValidateRect(hwndServerList, &strip);
+}
+
+// Everything is drawn again when the list scrolled, or when its scroll bar came or went and
+// the rows and headings were laid out anew.
 void KeepUnchangedRows(const ServerPage *page) {
-  if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top) return;
+  RECT client;
+  if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top ||
+      !GetClientRect(hwndServerList, &client) || !EqualRect(&client, &page->client))
+    return;
   int first = 0;
   while (first < page->count && page->records[first] >= 0 &&
          RowItemData(page->top + first) == page->records[first])
-    KeepRow(page->top + first++);
+    first++;
   if (first < page->count && page->records[first] >= 0) MovePushedRows(page, first);
+  // Last, as Wine's ScrollWindowEx marks the rows above the moved ones for a repaint again.
+  for (int i = 0; i < first; i++) KeepRow(page->top + i);
+  KeepHeader(page);
 }
 
 // The record the player list shows: the server list's selection mark, or record 0.

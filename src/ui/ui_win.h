@@ -43,6 +43,8 @@ int RowRecordIndex(int row);
 // the list re-sorted (valid is false when the list already waited for a repaint of its own).
 struct ServerPage {
   bool valid;
+  bool headerValid;
+  RECT client;
   int top;
   int count;
   LPARAM records[MAX_SERVERS];
