@@ -68,21 +68,33 @@ static void MovePushedRows(const ServerPage *page, int first) {
 // The column headings and the strip of the list beneath them don't change with a row. Left
 // invalid, they would cost a repaint of the header on every answer (4 ms under Wine), and a
 // repaint of every row from the top down to the new one, as the list view draws every row its
-// update's bounding box touches.
-static void KeepHeader(const ServerPage *page) {
-  RECT top, strip = page->client;
-  if (page->headerValid) ValidateRect(ServerHeader(), NULL);
-  if (!RowBounds(page->top, &top)) return;
-  strip.bottom = top.top;
-  ValidateRect(hwndServerList, &strip);
+// update's bounding box touches. A scroll bar that came with the row resized the headings, so
+// they are drawn then.
+static void KeepHeader(const ServerPage *page, const RECT *client) {
+  RECT top, strip = *client;
+  if (RowBounds(page->top, &top)) {
+    strip.bottom = top.top;
+    ValidateRect(hwndServerList, &strip);
+  }
+  HWND header = ServerHeader();
+  if (page->headerValid && EqualRect(client, &page->client))
+    ValidateRect(header, NULL);
+  else
+    InvalidateRect(header, NULL, TRUE);  // the strip may have taken the headings' repaint with it
 }
 
-// Everything is drawn again when the list scrolled, or when its scroll bar came or went and
-// the rows and headings were laid out anew.
+// A scroll bar that came takes its room from the right or the bottom edge: the rows stay where
+// they were.
+static bool SameOrShrunk(const RECT *was, const RECT *now) {
+  return now->left == was->left && now->top == was->top && now->right <= was->right &&
+         now->bottom <= was->bottom;
+}
+
+// Everything is drawn again when the list scrolled, or when it grew (a scroll bar went).
 void KeepUnchangedRows(const ServerPage *page) {
   RECT client;
   if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top ||
-      !GetClientRect(hwndServerList, &client) || !EqualRect(&client, &page->client))
+      !GetClientRect(hwndServerList, &client) || !SameOrShrunk(&page->client, &client))
     return;
   int first = 0;
   while (first < page->count && page->records[first] >= 0 &&
@@ -91,7 +103,7 @@ void KeepUnchangedRows(const ServerPage *page) {
   if (first < page->count && page->records[first] >= 0) MovePushedRows(page, first);
   // Last, as Wine's ScrollWindowEx marks the rows above the moved ones for a repaint again.
   for (int i = 0; i < first; i++) KeepRow(page->top + i);
-  KeepHeader(page);
+  KeepHeader(page, &client);
 }
 
 // The record the player list shows: the server list's selection mark, or record 0.

@@ -378,10 +378,10 @@ TEST_F(QueryPassTest, AnswerRepaintsOnlyWhatItChanged) {
     GetClientRect(hwndServerList, &before);
     ShowAnswer(&answer);
     GetClientRect(hwndServerList, &after);
-    bool scrollBarCame = !EqualRect(&before, &after);  // all is laid out and drawn anew
+    bool scrollBarCame = !EqualRect(&before, &after);  // the headings are laid out and drawn anew
     GetUpdateRgn(hwndServerList, update, FALSE);
     RECT strip = {0, 0, 0, 0};  // the list's own strip beneath the column headings
-    for (int row = 0; !scrollBarCame && row < page && row <= i; row++) {
+    for (int row = 0; row < page && row <= i; row++) {
       RECT bounds = {LVIR_BOUNDS, 0, 0, 0};
       SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)&bounds);
       if (row == 0) strip = {bounds.left, 0, bounds.right, bounds.top};
