@@ -125,10 +125,35 @@ int CmdRtt(int argc, char **argv) {
   return PROBE_OK;
 }
 
+// A window of the probe's own on a thread that does nothing but serve it: its round trips,
+// taken beside the browser's, are what Wine and the machine charge a window that never stalls.
+static HWND bareWindow;
+static double bareWorstMs;
+
+static DWORD WINAPI ServeBareWindow(LPVOID ready) {
+  bareWindow = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+  SetEvent((HANDLE)ready);
+  MSG msg;
+  while (bareWindow != NULL && GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
+
+static void StartBareWindow(void) {
+  HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+  HANDLE thread = ready != NULL ? CreateThread(NULL, 0, ServeBareWindow, ready, 0, NULL) : NULL;
+  if (thread != NULL) WaitForSingleObject(ready, 5000), CloseHandle(thread);
+  if (ready != NULL) CloseHandle(ready);
+}
+
+static void TakeBareRoundTrip(void) {
+  double rtt = bareWindow != NULL ? RoundTrip(bareWindow) : 0;
+  if (rtt > bareWorstMs) bareWorstMs = rtt;
+}
+
 // refresh-rtt [TIMEOUT_MS] [INTERVAL_MS]: starts a refresh pass (the Refresh command, sent, so the
 // pass has begun when it returns), takes round trips until the status bar shows the completion
 // text, and prints the pass time, its start and end (Unix ms, to match with the lab's log) and
-// the round trips.
+// the round trips, with the worst of those to a bare window taken beside them.
 int CmdRefreshRtt(int argc, char **argv) {
   DWORD timeout = (DWORD)ParseInt(argc > 0 ? argv[0] : NULL, DEFAULT_PASS_LIMIT_MS);
   int interval = ParseInt(argc > 1 ? argv[1] : NULL, 2);
@@ -136,6 +161,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   RemoteBuffer remote;
   if (browser == NULL || !OpenRemote(browser, &remote)) return PROBE_FAILED;
   HWND statusBar = FindStatusBar(browser);
+  StartBareWindow();
   char text[PROBE_TEXT_SIZE] = "";
   unsigned long long startUnixMs = UnixMsNow();
   double start = NowMs();
@@ -144,6 +170,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   bool done = false;
   while (!done && NowMs() - start < (double)timeout) {
     TakeRoundTrip(browser, start);
+    TakeBareRoundTrip();
     done = ReadStatusPart(statusBar, &remote, 0, text, sizeof text) && strncmp(text, "Completed.", 10) == 0;
     if (!done) Sleep((DWORD)interval);
   }
@@ -155,6 +182,7 @@ int CmdRefreshRtt(int argc, char **argv) {
   printf("done_unix_ms %llu\n", UnixMsNow());
   PrintRoundTrips();
   PrintSlowRoundTrips();
+  printf("bare_rtt_max_ms %.2f\n", bareWorstMs);
   return done ? PROBE_OK : PROBE_FAILED;
 }
 
@@ -325,6 +353,28 @@ static HWND CreateStepsList(void) {
   return list;
 }
 
+// A row put in at the top of the full list as an answer puts one in: with the list's redraw off
+// for the insertion and on again after it, which lays out its scroll bars and headings anew.
+static void TimeInsertion(HWND list) {
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT;
+  item.pszText = LPSTR_TEXTCALLBACKA;
+  double start = NowMs();
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+  SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  AddSample(NowMs() - start);
+}
+
+// A status part's text that changes each time, as an answer's texts do.
+static void TimeStatusText(HWND statusBar, int i) {
+  char text[32];
+  snprintf(text, sizeof text, "%d Servers", i);
+  double start = NowMs();
+  SendMessageA(statusBar, SB_SETTEXTA, 2, (LPARAM)text);
+  AddSample(NowMs() - start);
+}
+
 static void TimePaint(HWND list, const RECT *area) {
   InvalidateRect(list, area, TRUE);
   double start = NowMs();
@@ -333,8 +383,8 @@ static void TimePaint(HWND list, const RECT *area) {
 }
 
 // wine-steps [COUNT]: what this Wine charges a bare program for the steps a refresh pass cannot
-// leave out, COUNT times each: a thread from CreateThread to running, and a repaint of a list
-// like the browser's, one row and the whole list.
+// leave out, COUNT times each: a thread from CreateThread to running, a repaint of a list like
+// the browser's (one row, the whole list), a row put into it and a status bar's text set.
 int CmdWineSteps(int argc, char **argv) {
   int count = ParseInt(argc > 0 ? argv[0] : NULL, 20);
   for (int i = 0; i < count; i++) {
@@ -352,6 +402,15 @@ int CmdWineSteps(int argc, char **argv) {
   PrintSteps("paint_row");
   for (int i = 0; i < count; i++) TimePaint(list, NULL);
   PrintSteps("paint_list");
+  for (int i = 0; i < count; i++) TimeInsertion(list);
+  PrintSteps("insert_row");
+  HWND statusBar = CreateWindowA(STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, GetParent(list),
+                                 NULL, NULL, NULL);
+  int parts[3] = {300, 420, -1};
+  SendMessageA(statusBar, SB_SETPARTS, 3, (LPARAM)parts);
+  UpdateWindow(statusBar);
+  for (int i = 0; i < count; i++) TimeStatusText(statusBar, i);
+  PrintSteps("status_text");
   DestroyWindow(GetParent(list));
   return PROBE_OK;
 }
