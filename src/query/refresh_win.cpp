@@ -71,16 +71,23 @@ static bool TryClaimPass(void) { return InterlockedCompareExchange(&passRunning,
 
 static void ReleasePass(void) { InterlockedExchange(&passRunning, 0); }
 
-// Empties both lists and every record's reply data before any query thread exists.
+// Every record's reply data, the counters and the sort order, before any thread of the pass
+// exists. The lists are emptied after the coordinator's start (EmptyLists): no row of the pass
+// can reach them before the GUI thread is back in its message loop.
 static void ResetPassState(void) {
-  SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
-  SendMessageA(hwndPlayerList, LVM_DELETEALLITEMS, 0, 0);
   playerSortColumn = -1;
   serverSortColumn = -1;
   for (int32_t i = 0; i < serverCount; i++) ResetReplyData(&records[i]);
   pendingQueries = 0;
   respondedCount = 0;
   playerTotal = 0;
+}
+
+// Under Wine an emptied list lays out its scroll bar and headings anew, which takes a few
+// milliseconds that the coordinator's start no longer waits for.
+static void EmptyLists(void) {
+  SendMessageA(hwndServerList, LVM_DELETEALLITEMS, 0, 0);
+  SendMessageA(hwndPlayerList, LVM_DELETEALLITEMS, 0, 0);
 }
 
 void RefreshServers(void) {
@@ -152,10 +159,12 @@ static void HoldStatusBar(bool hold) {
 LRESULT HandlePassMessage(WPARAM operation, LPARAM data) {
   if (operation == PASS_PUBLISH) {
     const PublishedAnswer *answer = (const PublishedAnswer *)data;
+    TRACE("answer-in", 0);
     HoldStatusBar(true);
     ShowAnswer(answer);
     if (answer->completesPass) EndPass();
     HoldStatusBar(false);
+    TRACE("answer-out", 0);
     return TRUE;
   }
   if (operation == PASS_COMPLETE) {
@@ -174,14 +183,18 @@ void StartClaimedPass(void) {
   }
   TRACE("start-pass", 0);
   ResetPassState();
-  // The coordinator starts before the texts and the button, so that starting it and its first
-  // query thread overlaps the window's own work. Nothing of the pass reaches the window before
-  // this function returns: the query threads' messages wait for the GUI thread.
+  // The coordinator starts before the lists are emptied and the texts and the button are set,
+  // so that starting it and its first query thread overlaps the window's own work. Nothing of
+  // the pass reaches the window before this function returns: the query threads' messages wait
+  // for the GUI thread.
   HANDLE coordinator = CreateThread(NULL, 0, QueryAllServers, NULL, 0, NULL);
   TRACE("coordinator-created", 0);
+  EmptyLists();
+  HoldStatusBar(true);
   SetStatusText(STATUS_PART_MESSAGE, "Refreshing...");
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
+  HoldStatusBar(false);
   if (coordinator == NULL) {
     ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
     return;
