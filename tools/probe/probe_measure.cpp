@@ -366,6 +366,14 @@ static void TimeInsertion(HWND list) {
   AddSample(NowMs() - start);
 }
 
+// The list's vertical scroll bar given one row more, as the list view does for each row put in.
+static void TimeScrollBar(HWND list, int i) {
+  SCROLLINFO info = {sizeof info, SIF_RANGE | SIF_PAGE, 0, 40 + i, 10, 0, 0};
+  double start = NowMs();
+  SetScrollInfo(list, SB_VERT, &info, TRUE);
+  AddSample(NowMs() - start);
+}
+
 // A status part's text that changes each time, as an answer's texts do.
 static void TimeStatusText(HWND statusBar, int i) {
   char text[32];
@@ -384,7 +392,8 @@ static void TimePaint(HWND list, const RECT *area) {
 
 // wine-steps [COUNT]: what this Wine charges a bare program for the steps a refresh pass cannot
 // leave out, COUNT times each: a thread from CreateThread to running, a repaint of a list like
-// the browser's (one row, the whole list), a row put into it and a status bar's text set.
+// the browser's (one row, the whole list), a row put into it, its scroll bar given one row more
+// and a status bar's text set.
 int CmdWineSteps(int argc, char **argv) {
   int count = ParseInt(argc > 0 ? argv[0] : NULL, 20);
   for (int i = 0; i < count; i++) {
@@ -404,6 +413,8 @@ int CmdWineSteps(int argc, char **argv) {
   PrintSteps("paint_list");
   for (int i = 0; i < count; i++) TimeInsertion(list);
   PrintSteps("insert_row");
+  for (int i = 0; i < count; i++) TimeScrollBar(list, i);
+  PrintSteps("scroll_bar");
   HWND statusBar = CreateWindowA(STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, GetParent(list),
                                  NULL, NULL, NULL);
   int parts[3] = {300, 420, -1};
