@@ -58,7 +58,7 @@ static const Command commands[] = {
     {"udp-ping", CmdUdpPing,
      "udp-ping PORT [COUNT]             timed status exchanges with 127.0.0.1:PORT: rtt_* figures"},
     {"wine-steps", CmdWineSteps,
-     "wine-steps [COUNT]                a thread's start and a list's repaint, bare"},
+     "wine-steps [COUNT]                a thread's start, a list's repaint and insertion, bare"},
     {"watch", CmdWatch,
      "watch TIMEOUT_MS COMPLETIONS [SETTLE_MS]  each change of part 0, rows, Refresh: \"T_MS ROWS ENABLED "
      "TEXT\""},
