@@ -148,14 +148,6 @@ void EndPassWithoutWindow(void) {
   ReleasePass();
 }
 
-// Wine's status bar repaints itself within every SB_SETTEXT, and an answer sets three texts,
-// four with the completion: the bar is held still while they are set and repainted once after,
-// as soon as the GUI thread is back in its message loop.
-static void HoldStatusBar(bool hold) {
-  SendMessageA(hwndStatusBar, WM_SETREDRAW, !hold, 0);
-  if (!hold) InvalidateRect(hwndStatusBar, NULL, TRUE);
-}
-
 LRESULT HandlePassMessage(WPARAM operation, LPARAM data) {
   if (operation == PASS_PUBLISH) {
     const PublishedAnswer *answer = (const PublishedAnswer *)data;

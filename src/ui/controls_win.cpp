@@ -20,6 +20,14 @@ void SetStatusText(int part, const char *text) {
   SendMessageA(hwndStatusBar, SB_SETTEXTA, (WPARAM)part, (LPARAM)text);
 }
 
+// Wine's status bar repaints itself within every SB_SETTEXT, and an answer sets three texts,
+// four with the completion: the bar is held still while they are set and repainted once after,
+// as soon as the GUI thread is back in its message loop.
+void HoldStatusBar(bool hold) {
+  SendMessageA(hwndStatusBar, WM_SETREDRAW, !hold, 0);
+  if (!hold) InvalidateRect(hwndStatusBar, NULL, TRUE);
+}
+
 // Controls are created without an id and given theirs afterwards through GWL_ID.
 static HWND CreateChild(HWND parent, HINSTANCE instance, const char *cls, const char *text, DWORD style,
                         const ControlRect &r, int id) {

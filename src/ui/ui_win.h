@@ -34,6 +34,8 @@ void SetControlFonts(HWND parent, int dpi);
 
 // part: one of STATUS_PART_MESSAGE, STATUS_PART_PLAYERS and STATUS_PART_SERVERS.
 void SetStatusText(int part, const char *text);
+// true before a burst of texts, false after it: the bar is then repainted once.
+void HoldStatusBar(bool hold);
 
 // The record index a server-list row carries as its item data, or -1 when there is no such row
 // or the index is not a record in use.

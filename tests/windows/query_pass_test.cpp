@@ -390,8 +390,7 @@ TEST_F(QueryPassTest, AnswerRepaintsOnlyWhatItChanged) {
       }
     }
     EXPECT_FALSE(RectInRegion(update, &strip));
-    EXPECT_TRUE(scrollBarCame ||
-                !GetUpdateRect((HWND)SendMessageA(hwndServerList, LVM_GETHEADER, 0, 0), NULL, FALSE));
+    EXPECT_TRUE(scrollBarCame || !GetUpdateRect(ListView_GetHeader(hwndServerList), NULL, FALSE));
     UpdateWindow(hwndServerList);
     std::vector<DWORD> shown = ListPixels();
     InvalidateRect(hwndServerList, NULL, TRUE);
