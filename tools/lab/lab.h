@@ -24,8 +24,16 @@ struct PollSet {
 const int64_t NO_DEADLINE = INT64_MAX;
 const int64_t NS_PER_MS = 1000000;
 
+// Where and how often the servers announce themselves, as real servers do to their master.
+struct LabHeartbeat {
+  bool enabled;
+  sockaddr_in master;
+  int64_t intervalNs;
+};
+
 extern std::vector<LabServer> labServers;
 extern LabMaster labMaster;
+extern LabHeartbeat labHeartbeat;
 
 void LogLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int64_t MonotonicNs();
@@ -41,6 +49,8 @@ void AddGameServerPolls(PollSet *set);
 void ReadGameServer(size_t index, int64_t now);
 void SendDueReplies(int64_t now);
 int64_t NextReplyDue();
+void SendDueHeartbeats(int64_t now);
+int64_t NextHeartbeatDue();
 
 // Master server (lab_http.cpp).
 bool OpenMaster();

@@ -22,10 +22,11 @@
 
 std::vector<LabServer> labServers;
 LabMaster labMaster;
+LabHeartbeat labHeartbeat;
 
 namespace {
 
-enum { LOG_LINE_SIZE = 4096, MAX_POLL_WAIT_MS = 1000 };
+enum { LOG_LINE_SIZE = 4096, MAX_POLL_WAIT_MS = 1000, DEFAULT_HEARTBEAT_S = 300 };
 
 struct LabOptions {
   std::string logPath;
@@ -40,10 +41,12 @@ volatile sig_atomic_t stopSignal = 0;
 const char USAGE[] =
     "usage: varnet-lab [--config FILE] [--server OPTIONS]... [--master OPTIONS]\n"
     "                  [--lifetime SECONDS] [--log FILE] [--ready FILE]\n"
+    "                  [--heartbeat ADDRESS:PORT [--interval SECONDS]]\n"
     "server OPTIONS: port=N[,host=TEXT][,map=TEXT][,maxclients=N][,delay=MS][,ignore=N]\n"
-    "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,mode=MODE]\n"
+    "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,game=NAME]\n"
+    "                [,mode=MODE]\n"
     "  MODE: normal silent closed garbage oversize empty manyplayers longhost longnames\n"
-    "        nul nolf cronly\n"
+    "        nul nolf cronly once\n"
     "master OPTIONS: [port=N][,file=PATH][,mode=MODE][,piece=N][,pause=MS][,size=N]\n"
     "  MODE: list 404 emptybody slow size cutoff hang nul bom\n"
     "See tools/lab/README.md.\n";
@@ -122,14 +125,36 @@ bool SetMasterFromOption(const char *text) {
   return true;
 }
 
-bool SetLifetime(const char *text, LabOptions *options) {
+bool SetSeconds(const char *name, const char *text, double *seconds) {
   char *end = NULL;
-  double seconds = strtod(text, &end);
-  if (end == text || *end != '\0' || !(seconds > 0) || seconds > 31536000) {
-    fprintf(stderr, "varnet-lab: --lifetime %s: want seconds above 0\n", text);
+  double value = strtod(text, &end);
+  if (end == text || *end != '\0' || !(value > 0) || value > 31536000) {
+    fprintf(stderr, "varnet-lab: %s %s: want seconds above 0\n", name, text);
     return false;
   }
-  options->lifetimeSeconds = seconds;
+  *seconds = value;
+  return true;
+}
+
+// The master's UDP address, dotted IPv4 and a port: the lab names no host it would have to look up.
+bool SetHeartbeatMaster(const char *text) {
+  const char *colon = strrchr(text, ':');
+  char host[INET_ADDRSTRLEN] = "";
+  char *end = NULL;
+  long port = 0;
+  sockaddr_in *master = &labHeartbeat.master;
+  if (colon != NULL && (size_t)(colon - text) < sizeof(host)) {
+    memcpy(host, text, (size_t)(colon - text));
+    port = strtol(colon + 1, &end, 10);
+  }
+  if (end == NULL || end == colon + 1 || *end != '\0' || port < 1 || port > 65535 ||
+      inet_pton(AF_INET, host, &master->sin_addr) != 1) {
+    fprintf(stderr, "varnet-lab: --heartbeat %s: want a.b.c.d:PORT\n", text);
+    return false;
+  }
+  master->sin_family = AF_INET;
+  master->sin_port = htons((uint16_t)port);
+  labHeartbeat.enabled = true;
   return true;
 }
 
@@ -138,7 +163,14 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
   if (name == "--config") return LoadConfig(value);
   if (name == "--server") return AddServerOption(value);
   if (name == "--master") return SetMasterFromOption(value);
-  if (name == "--lifetime") return SetLifetime(value, options);
+  if (name == "--lifetime") return SetSeconds("--lifetime", value, &options->lifetimeSeconds);
+  if (name == "--heartbeat") return SetHeartbeatMaster(value);
+  if (name == "--interval") {
+    double seconds = 0;
+    if (!SetSeconds("--interval", value, &seconds)) return false;
+    labHeartbeat.intervalNs = (int64_t)(seconds * 1e9);
+    return true;
+  }
   if (name == "--log")
     options->logPath = value;
   else if (name == "--ready")
@@ -154,6 +186,8 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
 int ParseCommandLine(int argc, char **argv, LabOptions *options) {
   options->lifetimeSeconds = 600;
   InitLabMaster(&labMaster);
+  memset(&labHeartbeat, 0, sizeof(labHeartbeat));
+  labHeartbeat.intervalNs = DEFAULT_HEARTBEAT_S * 1000 * NS_PER_MS;
   for (int i = 1; i < argc; i++) {
     std::string name = argv[i];
     if (name == "--help" || name == "-h") {
@@ -221,6 +255,7 @@ const char *RunLoop(int64_t endNs) {
     int64_t now = MonotonicNs();
     if (now >= endNs) return "lifetime over";
     SendDueReplies(now);
+    SendDueHeartbeats(now);
     RunMasterTimers(now);
     PollSet set;
     AddPoll(&set, wakePipe[0], POLLIN, OWNER_WAKE, 0);
@@ -229,6 +264,7 @@ const char *RunLoop(int64_t endNs) {
     int64_t due = endNs;
     if (NextReplyDue() < due) due = NextReplyDue();
     if (NextMasterDue() < due) due = NextMasterDue();
+    if (NextHeartbeatDue() < due) due = NextHeartbeatDue();
     if (poll(set.fds.data(), set.fds.size(), PollTimeoutMs(now, due)) < 0 && errno != EINTR) {
       LogLine("poll failed: %s", strerror(errno));
       return "poll failed";

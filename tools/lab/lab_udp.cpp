@@ -1,4 +1,5 @@
-// Simulated game servers: one UDP socket each, replies delivered later from one timer queue.
+// Simulated game servers: one UDP socket each, replies delivered later from one timer queue, and
+// with a master named the heartbeats, pings and shutdowns that real servers send it.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,11 +14,16 @@ namespace {
 
 enum { MAX_DATAGRAM = 65536, READS_PER_WAKE = 64, LOGGED_REQUEST_BYTES = 64 };
 
+const char PING[] = "\xff\xff\xff\xffping";
+const char SHUTDOWN[] = "\xff\xff\xff\xffshutdown";
+
 struct GameSocket {
   int fd;      // -1 for a closed server
   int fromFd;  // -1 unless fromport is set
   unsigned requests;
+  unsigned answered;
   std::string reply;  // built once: every mode answers every request the same way
+  std::string heartbeat;
 };
 
 // A reply waiting for its delay; the queue stays sorted by dueNs, ties in arrival order.
@@ -30,6 +36,8 @@ struct PendingReply {
 
 std::vector<GameSocket> gameSockets;
 std::vector<PendingReply> pendingReplies;
+int64_t nextHeartbeatNs = 0;  // the first round goes out at once
+unsigned heartbeatRounds = 0;
 
 int BindUdp(int port) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -48,7 +56,9 @@ bool OpenGameServer(const LabServer &server, GameSocket *game) {
   game->fd = -1;
   game->fromFd = -1;
   game->requests = 0;
+  game->answered = 0;
   BuildStatusReply(server, &game->reply);
+  BuildHeartbeat(server, &game->heartbeat);
   if (server.mode == MODE_CLOSED) return true;
   game->fd = BindUdp(server.port);
   if (game->fd < 0) {
@@ -88,6 +98,10 @@ void ScheduleReply(size_t index, const sockaddr_in &to, int64_t now) {
 
 void HandleRequest(size_t index, const char *data, size_t length, const sockaddr_in &from, int64_t now) {
   const LabServer &server = labServers[index];
+  if (IsAck(data, length)) {
+    LogLine("udp %d ack from %s", server.port, PeerText(from).c_str());
+    return;
+  }
   unsigned number = ++gameSockets[index].requests;
   LogLine("udp %d request from %s len %zu (#%u) data \"%s\"", server.port, PeerText(from).c_str(), length,
           number, EscapeForLog(data, length, LOGGED_REQUEST_BYTES).c_str());
@@ -97,7 +111,10 @@ void HandleRequest(size_t index, const char *data, size_t length, const sockaddr
     LogLine("udp %d not a status request, no reply to #%u", server.port, number);
   } else if (!ServerAnswers(server)) {
     LogLine("udp %d silent, no reply to #%u", server.port, number);
+  } else if (server.mode == MODE_ONCE && gameSockets[index].answered > 0) {
+    LogLine("udp %d answered once, no reply to #%u", server.port, number);
   } else {
+    gameSockets[index].answered++;
     ScheduleReply(index, from, now);
     if (server.twice) ScheduleReply(index, from, now);
   }
@@ -119,6 +136,22 @@ void SendReply(const PendingReply &pending, int64_t now) {
           (long long)((now - pending.receivedNs) / NS_PER_MS));
 }
 
+// A closed server has no socket: it sends from its port bound for that datagram only, so the
+// master's check finds nothing there, as after a heartbeat forged for that address.
+void SendToMaster(size_t index, const char *data, size_t length, const char *what) {
+  int port = labServers[index].port;
+  int fd = gameSockets[index].fd;
+  bool bound = fd < 0;
+  if (bound) fd = BindUdp(port);
+  const sockaddr_in &to = labHeartbeat.master;
+  if (fd < 0 || sendto(fd, data, length, 0, (const sockaddr *)&to, sizeof(to)) < 0)
+    LogLine("udp %d %s to %s failed: %s", port, what, PeerText(to).c_str(), strerror(errno));
+  else
+    LogLine("udp %d %s to %s len %zu%s", port, what, PeerText(to).c_str(), length,
+            bound ? " from a socket bound for it alone" : "");
+  if (bound && fd >= 0) close(fd);
+}
+
 }  // namespace
 
 bool OpenGameServers() {
@@ -131,6 +164,8 @@ bool OpenGameServers() {
 }
 
 void CloseGameServers() {
+  for (size_t i = 0; heartbeatRounds > 0 && i < gameSockets.size(); i++)
+    SendToMaster(i, SHUTDOWN, sizeof(SHUTDOWN) - 1, "shutdown");
   for (size_t i = 0; i < gameSockets.size(); i++) {
     if (gameSockets[i].fd >= 0) close(gameSockets[i].fd);
     if (gameSockets[i].fromFd >= 0) close(gameSockets[i].fromFd);
@@ -170,3 +205,17 @@ void SendDueReplies(int64_t now) {
 }
 
 int64_t NextReplyDue() { return pendingReplies.empty() ? NO_DEADLINE : pendingReplies[0].dueNs; }
+
+// A round: every server's heartbeat, the first one after a ping, as a server does on its start.
+void SendDueHeartbeats(int64_t now) {
+  if (!labHeartbeat.enabled || now < nextHeartbeatNs) return;
+  heartbeatRounds++;
+  for (size_t i = 0; i < gameSockets.size(); i++) {
+    if (heartbeatRounds == 1) SendToMaster(i, PING, sizeof(PING) - 1, "ping");
+    const std::string &heartbeat = gameSockets[i].heartbeat;
+    SendToMaster(i, heartbeat.data(), heartbeat.size(), "heartbeat");
+  }
+  nextHeartbeatNs = now + labHeartbeat.intervalNs;
+}
+
+int64_t NextHeartbeatDue() { return labHeartbeat.enabled ? nextHeartbeatNs : NO_DEADLINE; }
