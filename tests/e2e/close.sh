@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end: closing the real browser with the caption's close box and with Alt+F4 saves its state and exits with 0; so
 # does the end of the session, once. The MasterURL value, good and bad. The per-user cache file when the start-up folder's
-# can't be written. A second start.
-# usage: close.sh EXE PROBE FAKEGAME LAB
+# can't be written. A second start. The real master with lab servers announcing themselves to it, read by the browser,
+# QStat and nginx.
+# usage: close.sh EXE PROBE FAKEGAME LAB   (varnet-master is taken from LAB's folder)
 set -u
 source "$(dirname "$0")/lib.sh"
 e2e_init close "$@"
@@ -196,7 +197,113 @@ per_user_cache() {
     "$(cmp -s "$user_cache" "$run/kestrel.cache" && echo same || echo different)"
 }
 
+# The real master: lab servers announce themselves to varnet-master, which checks each and
+# publishes the list to the browser's Update (through MasterURL), to QStat over UDP and, as the
+# file it writes, to nginx. A server that starts is listed; one that quits or crashes leaves it;
+# a heartbeat from a port where nothing answers and a server of another mod never get in.
+MASTER=$(dirname "$LAB")/varnet-master MASTER_DIR=$WORK/master MASTER_PID=""
+STAY_PORTS=(28430 28431) QUIT_PORT=28432 CRASH_PORT=28433
+STAY_PID="" QUIT_PID="" CRASH_PID=""
+source "$E2E_ROOT/scripts/lib/nginx.sh"
+
+stop_pid() {  # PID [SIGNAL]
+  [ -n "$1" ] || return 0
+  kill "-${2:-TERM}" "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+e2e_stop_more() {
+  stop_pid "$STAY_PID"
+  stop_pid "$QUIT_PID"
+  stop_pid "$CRASH_PID"
+  stop_pid "$MASTER_PID"
+  stop_nginx
+  STAY_PID="" QUIT_PID="" CRASH_PID="" MASTER_PID=""
+}
+wait_file() {  # FILE PID
+  for _ in $(seq 1 100); do
+    [ -s "$1" ] && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# Short times, so that a crashed server expires within seconds; free ports, written to the
+# ready file as "udp PORT" and "http PORT".
+master_start() {
+  mkdir -p "$MASTER_DIR"
+  timeout 300 "$MASTER" --udp 0 --http 0 --allow-private --expire 3 --write "$MASTER_DIR/servers.txt" \
+    --state "$MASTER_DIR/state" --ready "$MASTER_DIR/ready" 2>"$MASTER_DIR/master.log" &
+  MASTER_PID=$!
+  wait_file "$MASTER_DIR/ready" "$MASTER_PID" || fatal "the master did not start: $(tail -n 2 "$MASTER_DIR/master.log")"
+  MASTER_UDP=$(awk '$1 == "udp" { print $2 }' "$MASTER_DIR/ready")
+  MASTER_HTTP=$(awk '$1 == "http" { print $2 }' "$MASTER_DIR/ready")
+}
+
+# A lab whose servers heartbeat to the master every second; sets the variable to its PID.
+heartbeat_lab() {  # VARIABLE NAME SERVER-OPTIONS...
+  local variable=$1 log=$MASTER_DIR/$2.log servers=() option
+  shift 2
+  for option in "$@"; do servers+=(--server "$option"); done
+  "$LAB" "${servers[@]}" --heartbeat "127.0.0.1:$MASTER_UDP" --interval 1 --lifetime 120 \
+    --ready "$log.ready" --log "$log" >/dev/null 2>&1 &
+  printf -v "$variable" %s $!
+  wait_file "$log.ready" "${!variable}" || fatal "the $2 lab did not start: $(tail -n 1 "$log")"
+}
+
+addresses() { for port in "$@"; do echo "127.0.0.1:$port"; done | LC_ALL=C sort | paste -sd,; }
+master_listed() { curl -sf --max-time 5 "http://127.0.0.1:$MASTER_HTTP/servers.txt" | LC_ALL=C sort | paste -sd,; }
+qstat_listed() {
+  quakestat -raw , -nh -q2m "127.0.0.1:$MASTER_UDP" | awk -F, '$1 == "Q2S" { print $2 }' | LC_ALL=C sort | paste -sd,
+}
+
+# Update from the master; the rows are the servers it lists, all of which answer.
+update_from_master() {  # WHEN PORT...
+  local when=$1 expected
+  shift
+  expected=$(addresses "$@")
+  check_eq "$when: the master's list" "$expected" "$(wait_output 20000 "$expected" master_listed)"
+  probe press 142 || fatal "could not press Update"
+  probe wait-status 0 Completed. $PASS_LIMIT_MS >/dev/null || fatal "$when: no completion after Update"
+  check_table "$when: after Update" $# "$expected"
+}
+
+real_master() {
+  local before
+  before=$(registry_value "$SETTINGS_KEY" MasterURL /reg:32)
+  master_start
+  heartbeat_lab STAY_PID stay "port=${STAY_PORTS[0]},host=Stays A" "port=${STAY_PORTS[1]},host=Stays B" \
+    port=28434,host=Forged,mode=closed port=28435,host=Other,game=ctf
+  wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "http://127.0.0.1:$MASTER_HTTP/servers.txt" /f /reg:32 \
+    >/dev/null 2>&1 </dev/null
+  mkdir -p "$WORK/run-master"
+  browser_start "$WORK/run-master" "$WORK/browser-master.log"
+  probe wait-status 0 "No servers" $START_LIMIT_MS >/dev/null || fatal "no first-start hint in run-master"
+  update_from_master "two servers" "${STAY_PORTS[@]}"
+  check_eq "master: both pings answered" 2 "$(grep -cE "udp (${STAY_PORTS[0]}|${STAY_PORTS[1]}) ack from" "$MASTER_DIR/stay.log")"
+  heartbeat_lab QUIT_PID quit "port=$QUIT_PORT,host=Quits"
+  heartbeat_lab CRASH_PID crash "port=$CRASH_PORT,host=Crashes"
+  update_from_master "two servers started" "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT
+  check_eq "QStat -q2m: the same servers" "$(addresses "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT)" "$(qstat_listed)"
+  start_nginx "$WORK/nginx" "$MASTER_DIR" || fatal "nginx did not start"
+  check_eq "nginx serving the master's file: the same body" "$(curl -sf "http://127.0.0.1:$MASTER_HTTP/servers.txt" | od -c)" \
+    "$(curl -sf "http://127.0.0.1:$NGINX_PORT/servers.txt" | od -c)"
+  stop_pid "$QUIT_PID"  # its shutdown
+  stop_pid "$CRASH_PID" KILL  # no shutdown: it goes silent
+  QUIT_PID="" CRASH_PID=""
+  update_from_master "one quit, one crashed" "${STAY_PORTS[@]}"
+  probe press 140 || fatal "could not press Exit"
+  browser_wait_exit
+  e2e_stop_more
+  if [ "$before" == missing ]; then
+    wine reg delete "$SETTINGS_KEY" /v MasterURL /f /reg:32 >/dev/null 2>&1 </dev/null
+  else
+    wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "${before#REG_SZ    }" /f /reg:32 >/dev/null 2>&1 </dev/null
+  fi
+}
+
 close_box
 alt_f4
 end_session
+real_master
 per_user_cache
