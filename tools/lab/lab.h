@@ -8,7 +8,7 @@
 
 #include "lab_reply.h"
 
-enum PollOwner { OWNER_WAKE, OWNER_UDP, OWNER_HTTP_LISTEN, OWNER_HTTP_CONNECTION };
+enum PollOwner { OWNER_WAKE, OWNER_UDP, OWNER_QUERY, OWNER_HTTP_LISTEN, OWNER_HTTP_CONNECTION };
 
 struct PollSlot {
   PollOwner owner;
@@ -29,6 +29,7 @@ struct LabHeartbeat {
   bool enabled;
   sockaddr_in master;
   int64_t intervalNs;
+  uint64_t burst;  // 0: a round every intervalNs; else heartbeats sent after the first pass, back to back
 };
 
 extern std::vector<LabServer> labServers;
@@ -51,6 +52,9 @@ void SendDueReplies(int64_t now);
 int64_t NextReplyDue();
 void SendDueHeartbeats(int64_t now);
 int64_t NextHeartbeatDue();
+void AddQueryPoll(PollSet *set);
+void ReadQueryAnswer(int64_t now);
+bool BurstOver();
 
 // Master server (lab_http.cpp).
 bool OpenMaster();

@@ -41,7 +41,7 @@ volatile sig_atomic_t stopSignal = 0;
 const char USAGE[] =
     "usage: varnet-lab [--config FILE] [--server OPTIONS]... [--master OPTIONS]\n"
     "                  [--lifetime SECONDS] [--log FILE] [--ready FILE]\n"
-    "                  [--heartbeat ADDRESS:PORT [--interval SECONDS]]\n"
+    "                  [--heartbeat ADDRESS:PORT [--interval SECONDS | --burst COUNT]]\n"
     "server OPTIONS: port=N[,host=TEXT][,map=TEXT][,maxclients=N][,delay=MS][,ignore=N]\n"
     "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,game=NAME]\n"
     "                [,mode=MODE]\n"
@@ -165,6 +165,16 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
   if (name == "--master") return SetMasterFromOption(value);
   if (name == "--lifetime") return SetSeconds("--lifetime", value, &options->lifetimeSeconds);
   if (name == "--heartbeat") return SetHeartbeatMaster(value);
+  if (name == "--burst") {
+    char *end = NULL;
+    long long count = strtoll(value, &end, 10);
+    if (end == value || *end != '\0' || count < 1 || count > 1000000000) {
+      fprintf(stderr, "varnet-lab: --burst %s: want 1 to 1000000000 heartbeats\n", value);
+      return false;
+    }
+    labHeartbeat.burst = (uint64_t)count;
+    return true;
+  }
   if (name == "--interval") {
     double seconds = 0;
     if (!SetSeconds("--interval", value, &seconds)) return false;
@@ -244,6 +254,8 @@ void DispatchPolls(const PollSet &set, int64_t now) {
       while (read(wakePipe[0], drain, sizeof(drain)) > 0) {}
     } else if (slot.owner == OWNER_UDP) {
       ReadGameServer(slot.index, now);
+    } else if (slot.owner == OWNER_QUERY) {
+      ReadQueryAnswer(now);
     } else {
       HandleMasterPoll(slot, revents, now);
     }
@@ -254,12 +266,14 @@ const char *RunLoop(int64_t endNs) {
   while (stopSignal == 0) {
     int64_t now = MonotonicNs();
     if (now >= endNs) return "lifetime over";
+    if (BurstOver()) return "burst over";
     SendDueReplies(now);
     SendDueHeartbeats(now);
     RunMasterTimers(now);
     PollSet set;
     AddPoll(&set, wakePipe[0], POLLIN, OWNER_WAKE, 0);
     AddGameServerPolls(&set);
+    AddQueryPoll(&set);
     AddMasterPolls(&set, now);
     int64_t due = endNs;
     if (NextReplyDue() < due) due = NextReplyDue();
