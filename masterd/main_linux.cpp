@@ -172,6 +172,7 @@ int main(int argc, char **argv) {
             masterOptions.bindAddress);
     return 2;
   }
+  if (masterOptions.readyPath[0]) unlink(masterOptions.readyPath);  // a waiting script never reads an old one
   InstallSignals();
   int udpFd = -1;
   if (StartDaemon(ntohl(bind.s_addr), &udpFd) != 0) return 1;

@@ -68,6 +68,8 @@ TEST(MasterdDatagram, KindsOfTheRealDatagrams) {
     SCOPED_TRACE(c.bytes);
     EXPECT_EQ(c.kind, ClassifyDatagram(c.bytes.data(), (int32_t)c.bytes.size()));
   }
+  EXPECT_EQ(12u, kShutdown.size());
+  EXPECT_EQ(7u, kQuery.size());
 }
 
 TEST(MasterdDatagram, GameNamedByGamedirOrGamePairByPair) {
