@@ -43,14 +43,22 @@ static bool SameIgnoringCase(const char *a, const char *b) {
   return *a == *b;
 }
 
-// The serverinfo line starts after the header of headerLength bytes and ends at the next line
-// feed. A server names its mod as gamedir and as game; either one that is ours is enough.
-GameVerdict StatusNamesGame(const char *data, int32_t length, int32_t headerLength, const char *game) {
-  if (length <= headerLength) return GAME_UNNAMED;
+// A server names its mod as gamedir and as game; either one that is ours is enough.
+// The serverinfo line of a status text after a header of headerLength bytes, without its line feed.
+const char *ServerInfoLine(const char *data, int32_t length, int32_t headerLength, size_t *infoLength) {
+  if (length <= headerLength) {
+    *infoLength = 0;
+    return data;
+  }
   const char *info = data + headerLength;
-  size_t infoLength = (size_t)(length - headerLength);
-  const char *lineFeed = (const char *)memchr(info, '\n', infoLength);
-  if (lineFeed != NULL) infoLength = (size_t)(lineFeed - info);
+  const char *lineFeed = (const char *)memchr(info, '\n', (size_t)(length - headerLength));
+  *infoLength = lineFeed != NULL ? (size_t)(lineFeed - info) : (size_t)(length - headerLength);
+  return info;
+}
+
+GameVerdict StatusNamesGame(const char *data, int32_t length, int32_t headerLength, const char *game) {
+  size_t infoLength;
+  const char *info = ServerInfoLine(data, length, headerLength, &infoLength);
   char value[GAME_NAME_SIZE];
   bool named = false;
   const char *keys[2] = {"gamedir", "game"};

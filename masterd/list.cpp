@@ -253,9 +253,8 @@ static void Promote(int32_t index, const char *data, int32_t length) {
   listedCount++;
   SortListOrder();
   char host[64] = "", value[64] = "", detail[160];
-  const char *info = data + STATUS_HEADER;
-  const char *lineFeed = (const char *)memchr(info, '\n', (size_t)(length - STATUS_HEADER));
-  size_t infoLength = lineFeed ? (size_t)(lineFeed - info) : (size_t)(length - STATUS_HEADER);
+  size_t infoLength;
+  const char *info = ServerInfoLine(data, length, STATUS_HEADER, &infoLength);
   if (ServerInfoValue(info, infoLength, "hostname", value, sizeof value)) {
     CopyPrintable(host, sizeof host, value, sizeof value);
   }

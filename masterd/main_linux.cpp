@@ -99,8 +99,9 @@ static void LoadState(void) {
     length += (int32_t)got;
   close(fd);
   int32_t loaded = LoadStateText(stateText, length, MonotonicMs(), (int64_t)time(NULL));
-  char line[96];
-  snprintf(line, sizeof line, "loaded %d servers from the state file, checking each", (int)loaded);
+  char line[PATH_SIZE + 64];
+  snprintf(line, sizeof line, "%d servers loaded from %s, each asked again", (int)loaded,
+           masterOptions.statePath);
   LogText(line);
 }
 
@@ -171,6 +172,7 @@ int main(int argc, char **argv) {
             masterOptions.bindAddress);
     return 2;
   }
+  if (masterOptions.readyPath[0]) unlink(masterOptions.readyPath);  // a waiting script never reads an old one
   InstallSignals();
   int udpFd = -1;
   if (StartDaemon(ntohl(bind.s_addr), &udpFd) != 0) return 1;

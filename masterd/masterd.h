@@ -100,6 +100,7 @@ void FormatUsage(char *text, size_t size);
 
 // datagram.cpp
 DatagramKind ClassifyDatagram(const char *data, int32_t length);
+const char *ServerInfoLine(const char *data, int32_t length, int32_t headerLength, size_t *infoLength);
 GameVerdict StatusNamesGame(const char *data, int32_t length, int32_t headerLength, const char *game);
 bool IsPrivateAddress(uint32_t ip);
 void FormatAddress(char *text, size_t size, uint32_t ip, uint16_t port);
