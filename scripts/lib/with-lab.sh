@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Runs a command while the lab serves the given config on 127.0.0.1; stops the lab by its PID.
+# The config's ports move by this run's offset (scripts/lib/ports.sh), which the command finds in
+# VARNET_PORT_OFFSET.
 # usage: with-lab.sh LAB_BINARY CONFIG COMMAND [ARGS...]
 set -u
 lab=$1 config=$2
 shift 2
+source "$(dirname "${BASH_SOURCE[0]}")/ports.sh"
+reserve_ports || exit 1
+export VARNET_PORT_OFFSET=$PORT_OFFSET
 work=$(mktemp -d)
-"$lab" --config "$config" --lifetime 600 --ready "$work/ready" --log "$work/lab.log" >/dev/null 2>&1 &
+"$lab" --config "$config" --port-offset "$PORT_OFFSET" --lifetime 600 --ready "$work/ready" --log "$work/lab.log" \
+  >/dev/null 2>&1 &
 lab_pid=$!
 stop_lab() {
   kill "$lab_pid" 2>/dev/null || true
