@@ -25,7 +25,7 @@ for _ in $(seq 1 100); do
 done
 [ -s "$work/ready" ] || { echo "lab not ready"; exit 1; }
 export VARNET_LAB_LOG="$work/lab.log"
-"$@"
+"$@" {PORT_FD}>&-  # the range is ours until this script ends, not until a Wine helper does
 status=$?
 if [ $status -ne 0 ]; then echo "--- lab log ---"; tail -n 50 "$work/lab.log"; fi
 exit $status

@@ -6,7 +6,7 @@
 # address is http://127.0.0.1:28050/servers.txt, for the checks of MasterURL)
 set -u
 source "$(dirname "$0")/lib.sh"
-TEST_EXE=$(realpath "$5")
+TEST_EXE=$(realpath "${5:?usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE}")
 e2e_init close "$1" "$2" "$3" "$4"
 
 # port|host|delay ms

@@ -36,12 +36,12 @@ e2e_init() {
   unset DISPLAY
   source "$E2E_ROOT/scripts/lib/wine.sh"
   source "$E2E_ROOT/scripts/lib/ports.sh"
-  reserve_ports || exit 1
   trap e2e_cleanup EXIT
   trap 'echo "e2e: interrupted"; exit 130' INT TERM
   start_xvfb || exit 1  # a display of its own: no other window can take a click
   setup_wine_prefix
   start_wineserver
+  reserve_ports || exit 1  # after the prefix's own processes start: they need not hold it
   echo "e2e: $E2E_NAME in $WORK, display $DISPLAY, ports moved by $PORT_OFFSET"
 }
 
