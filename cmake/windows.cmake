@@ -118,34 +118,35 @@ include(${CMAKE_SOURCE_DIR}/cmake/package.cmake)
 
 # End-to-end tests: the real program as a process of its own under Wine and Xvfb, against the
 # lab, driven from outside by the probe and xdotool. Each makes a fresh Wine prefix (a copy of the
-# template that scripts/lib/wine.sh makes once).
+# template that scripts/lib/wine.sh makes once), and takes its ports from scripts/lib/ports.sh:
+# Update fetches from the lab's master through MasterURL.
+# The checks of the built-in address and the races run a build of the program that differs only
+# in its master address, a port of its own that no real master uses, and its download deadline
+# (15 s, so that a race can wait for it): its own settings_win and fetch_win objects stand in for
+# the library's.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/journey.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/CMakeLists.txt
    AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
+  add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp
+                 ${CMAKE_SOURCE_DIR}/src/settings/settings_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
+  if(EXISTS ${RC_FILE})
+    target_sources(races_browser PRIVATE ${RC_FILE})
+  endif()
+  target_compile_definitions(races_browser PRIVATE VARNET_MASTER_URL="http://127.0.0.1:28050/servers.txt"
+                             VARNET_MASTER_DEADLINE_MS=15000)
+  target_link_libraries(races_browser PRIVATE varnet_win ${STATIC_RUNTIME})
+  target_compile_options(races_browser PRIVATE ${VARNET_WARNINGS})
   foreach(e2e journey close)
     add_test(NAME e2e_${e2e} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/${e2e}.sh $<TARGET_FILE:VarnetBrowser>
-             $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
-    # Both serve the master list on the port of the browser's built-in master address.
-    set_tests_properties(e2e_${e2e} PROPERTIES TIMEOUT 240 RESOURCE_LOCK varnet_master_port)
+             $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB} $<TARGET_FILE:races_browser>)
+    set_tests_properties(e2e_${e2e} PROPERTIES TIMEOUT 240)
   endforeach()
 endif()
 
 # Soak and races: the real program through 20 back-to-back passes (scripts/soak makes 200), and
 # Refresh, Update, Exit and a launch pressed in the middle of passes, each in a kept Wine prefix
 # of its own under build/e2e.
-# The races need a master list on a port no other test uses, so they run a build of the program
-# that differs only in its master address and its download deadline (15 s, so that a race can
-# wait for it): its own settings_win and fetch_win objects stand in for the library's.
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
-   AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/probe_soak.cpp AND EXISTS ${CMAKE_SOURCE_DIR}/tools/fakegame/CMakeLists.txt)
-  add_executable(races_browser WIN32 ${CMAKE_SOURCE_DIR}/src/app/winmain_win.cpp
-                 ${CMAKE_SOURCE_DIR}/src/settings/settings_win.cpp ${CMAKE_SOURCE_DIR}/src/master/fetch_win.cpp)
-  if(EXISTS ${RC_FILE})
-    target_sources(races_browser PRIVATE ${RC_FILE})
-  endif()
-  target_compile_definitions(races_browser PRIVATE VARNET_MASTER_URL="http://127.0.0.1:33100/servers.txt"
-                             VARNET_MASTER_DEADLINE_MS=15000)
-  target_link_libraries(races_browser PRIVATE varnet_win ${STATIC_RUNTIME})
-  target_compile_options(races_browser PRIVATE ${VARNET_WARNINGS})
+if(TARGET races_browser AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/races.sh
+   AND EXISTS ${CMAKE_SOURCE_DIR}/tools/probe/probe_soak.cpp)
   add_test(NAME e2e_soak COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/soak.sh $<TARGET_FILE:VarnetBrowser>
            $<TARGET_FILE:probe> $<TARGET_FILE:fakegame> ${VARNET_LAB})
   set_tests_properties(e2e_soak PROPERTIES TIMEOUT 400)

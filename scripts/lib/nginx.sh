@@ -1,14 +1,14 @@
 # Shared by the tests and benches that put nginx in front of the master's --write file: a private
 # nginx on 127.0.0.1 serving one folder, with its config, pid file, logs and temporary files in a
-# folder of its own. Source it, then call start_nginx DIR ROOT; stop_nginx stops it by its PID.
+# folder of its own. Source it, then call start_nginx; stop_nginx stops it by its PID.
 NGINX_PID="" NGINX_PORT=""
 
-# Free ports are found by trying: a port taken by another run makes nginx fail at once.
-start_nginx() {  # DIR ROOT [WORKER_CONNECTIONS]
-  local dir=$1 root=$2 connections=${3:-64} try
+# The first of PORT, PORT + 1, ... (TRIES of them) that is free: a taken one makes nginx fail at once.
+start_nginx() {  # DIR ROOT PORT TRIES [WORKER_CONNECTIONS]
+  local dir=$1 root=$2 connections=${5:-64} try
   mkdir -p "$dir/tmp"
-  for try in $(seq 1 20); do
-    NGINX_PORT=$((20000 + RANDOM % 7000))
+  for ((try = 0; try < $4; try++)); do
+    NGINX_PORT=$(($3 + try))
     cat >"$dir/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;

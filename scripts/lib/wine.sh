@@ -66,13 +66,19 @@ install_wine_fonts() {
 
 # wineboot takes half a minute on a loaded machine, so it runs once, for a template prefix
 # under build/ that no program ever runs in; every prefix is a copy of it. A lock keeps two
-# scripts from making the template at the same time.
+# scripts from making the template at the same time. The ready mark names the Wine that made it:
+# another Wine would update a prefix's DLLs in place, so a new Wine gets a new template.
 WINE_TEMPLATE=$ROOT/build/wine-template
+WINE_VERSION=$(wine --version 2>/dev/null </dev/null | head -n 1)
+
+wine_ready() {  # PREFIX
+  [ -f "$1/.varnet-ready" ] && [ "$(cat "$1/.varnet-ready")" == "$WINE_VERSION" ]
+}
 
 make_wine_template() {
   (
     flock 9
-    [ -f "$WINE_TEMPLATE/.varnet-ready" ] && exit 0
+    wine_ready "$WINE_TEMPLATE" && exit 0
     rm -rf "$WINE_TEMPLATE"
     mkdir -p "$WINE_TEMPLATE"
     export WINEPREFIX=$WINE_TEMPLATE
@@ -81,12 +87,26 @@ make_wine_template() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
     wineserver -w
     install_wine_fonts
-    touch "$WINE_TEMPLATE/.varnet-ready"
+    echo "$WINE_VERSION" >"$WINE_TEMPLATE/.varnet-ready"
   ) 9>"$ROOT/build/wine-template.lock"
 }
 
+# A prefix is 695 MB, nearly all of it program images and language tables that neither Wine nor
+# a program writes: those are hard links to the template's, and only the rest (registry files,
+# .ini files, users/, some 2 MB) is copied, so that a write in place (a profile string, say)
+# changes this prefix alone. Wine saves its registry files by writing a new one and renaming it.
+copy_wine_template() {
+  cp -al "$WINE_TEMPLATE" "$WINEPREFIX" || return 1
+  find "$WINEPREFIX" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.nls' -o -iname '*.drv' \
+    -o -iname '*.sys' -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.cpl' -o -iname '*.tlb' \
+    -o -iname '*.ds' -o -iname '*.msstyles' -o -iname '*.ttf' \) -print0 |
+    while IFS= read -r -d '' file; do
+      cp -p "$file" "$file.copy" && mv -f "$file.copy" "$file" || exit 1
+    done
+}
+
 setup_wine_prefix() {
-  if [ -f "$WINEPREFIX/.varnet-ready" ]; then
+  if wine_ready "$WINEPREFIX"; then
     install_wine_fonts
     return 0
   fi
@@ -94,7 +114,7 @@ setup_wine_prefix() {
   make_wine_template || return 1
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
-  cp -a "$WINE_TEMPLATE" "$WINEPREFIX"
+  copy_wine_template
 }
 
 # A persistent wineserver makes each Wine start fast. Its helper processes are started here

@@ -3,10 +3,13 @@
 # does the end of the session, once. The MasterURL value, good and bad. The per-user cache file when the start-up folder's
 # can't be written. A second start. The real master with lab servers announcing themselves to it, read by the browser,
 # QStat and nginx.
-# usage: close.sh EXE PROBE FAKEGAME LAB   (varnet-master is taken from LAB's folder)
+# usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE   (TEST_EXE: a build of EXE whose built-in master
+# address is http://127.0.0.1:28050/servers.txt, for the checks of MasterURL; varnet-master is
+# taken from LAB's folder)
 set -u
 source "$(dirname "$0")/lib.sh"
-e2e_init close "$@"
+TEST_EXE=$(realpath "${5:?usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE}")
+e2e_init close "$1" "$2" "$3" "$4"
 
 # port|host|delay ms
 SERVERS=(
@@ -16,7 +19,7 @@ SERVERS=(
 )
 ANSWERING=0
 {
-  echo "master port=27900"
+  echo "master port=28424"
   for entry in "${SERVERS[@]}"; do
     IFS='|' read -r port host delay <<<"$entry"
     if [ "$delay" == silent ]; then
@@ -33,40 +36,53 @@ CACHE_BYTES=$((TOTAL * 2328))
 RUN=$WORK/run
 mkdir -p "$RUN"
 lab_start "$WORK/lab.conf"
+use_lab_master 28424
 
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
 master_requests() { grep -c "http GET" "$1" 2>/dev/null; }
 open_dialogs() { probe windows | tr -d '\r' | awk -F'\t' '$2 == "#32770" && $3 == 1'; }
 
-# A second master on another port, serving the same servers from a file: the address a player
-# sets in MasterURL. It ends by itself after its lifetime, or by its PID.
-MIRROR_PORT=27917 MIRROR_PID=""
+# Two more masters serving the same servers from a file: the mirror, on another port, is the
+# address a player sets in MasterURL; the built-in one is on the test build's built-in address.
+# That port is the same for every run, so one run at a time takes it, under a lock. Each ends by
+# itself after its lifetime, or by its PID.
+MIRROR_PORT=$(lab_port 28425) BUILTIN_PORT=28050
 MIRROR_URL="http://127.0.0.1:$MIRROR_PORT/servers.txt?from=MasterURL"
-mirror_start() {
+declare -A MASTER_PID
+master_start() {  # NAME PORT
   local entry
-  for entry in "${SERVERS[@]}"; do echo "127.0.0.1:${entry%%|*}"; done >"$WORK/mirror.txt"
-  rm -f "$WORK/mirror.ready"
-  "$LAB" --master "port=$MIRROR_PORT,file=$WORK/mirror.txt" --lifetime 120 --ready "$WORK/mirror.ready" \
-    --log "$WORK/mirror.log" >/dev/null 2>&1 &
-  MIRROR_PID=$!
+  for entry in "${SERVERS[@]}"; do echo "127.0.0.1:$(lab_port "${entry%%|*}")"; done >"$WORK/$1.txt"
+  rm -f "$WORK/$1.ready"
+  "$LAB" --master "port=$2,file=$WORK/$1.txt" --lifetime 120 --ready "$WORK/$1.ready" --log "$WORK/$1.log" \
+    >/dev/null 2>&1 &
+  MASTER_PID[$1]=$!
   for _ in $(seq 1 100); do
-    [ -s "$WORK/mirror.ready" ] && return 0
+    [ -s "$WORK/$1.ready" ] && return 0
     sleep 0.05
   done
-  fatal "the mirror master did not start"
+  fatal "the $1 master did not start: $(tail -n 1 "$WORK/$1.log" 2>/dev/null)"
 }
-mirror_stop() {
-  kill "$MIRROR_PID" 2>/dev/null
-  wait "$MIRROR_PID" 2>/dev/null
-  MIRROR_PID=""
+master_stop() {  # NAME
+  kill "${MASTER_PID[$1]}" 2>/dev/null
+  wait "${MASTER_PID[$1]}" 2>/dev/null
+}
+builtin_start() {
+  exec {BUILTIN_LOCK}>>/tmp/varnet-ports.builtin.lock
+  flock -w 600 "$BUILTIN_LOCK" || fatal "another run held the test build's master port for 10 minutes"
+  master_start builtin $BUILTIN_PORT
+}
+builtin_stop() {
+  master_stop builtin
+  exec {BUILTIN_LOCK}>&-
 }
 
-# Update: the lab's master gets one request and the dialog is gone again (it closes itself
-# after a merge).
-update_and_wait() {
-  local after=$(($(master_requests "$WORK/lab.log") + 1))
+# Update: the master whose log is LOG (the lab's by default) gets one request and the dialog is
+# gone again (it closes itself after a merge).
+update_and_wait() {  # [LOG]
+  local log=${1:-$WORK/lab.log} after
+  after=$(($(master_requests "$log") + 1))
   probe press 142 || fatal "could not press Update"
-  [ "$(wait_output 20000 "$after" master_requests "$WORK/lab.log")" == "$after" ] || fatal "no request at the lab's master"
+  [ "$(wait_output 20000 "$after" master_requests "$log")" == "$after" ] || fatal "no request at the master of $log"
   [ -z "$(wait_output 20000 "" open_dialogs)" ] || fatal "the update dialog stayed open: $(probe dialog-get 1004)"
 }
 
@@ -89,15 +105,16 @@ configure() {
 # The list comes from the master that MasterURL names, not from the built-in address.
 close_box() {
   wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "$MIRROR_URL" /f /reg:32 >/dev/null 2>&1 </dev/null
-  mirror_start
-  browser_start "$RUN" "$WORK/browser1.log"
+  master_start mirror "$MIRROR_PORT"
+  builtin_start
+  EXE=$TEST_EXE browser_start "$RUN" "$WORK/browser1.log"
   probe wait-status 0 "No servers" $START_LIMIT_MS >/dev/null || fatal "no first-start hint"
   probe press 142 || fatal "could not press Update"
   check_eq "close box: pass after Update" "$COMPLETED" "$(probe wait-status 0 Completed. $PASS_LIMIT_MS | tr -d '\r')"
   check_eq "MasterURL: the request the other master logged" "/servers.txt?from=MasterURL" \
     "$(grep -o 'http GET [^ ]*' "$WORK/mirror.log" | cut -d' ' -f3)"
-  check_eq "MasterURL: no request at the built-in address" "0" "$(master_requests "$WORK/lab.log")"
-  mirror_stop
+  check_eq "MasterURL: no request at the built-in address" "0" "$(master_requests "$WORK/builtin.log")"
+  master_stop mirror
   configure dialog-set 1014 q2close.exe
   local point
   point=$(probe closebox-point) || fatal "no close box"
@@ -114,11 +131,11 @@ close_box() {
 alt_f4() {
   local bad="ftp://127.0.0.1:$MIRROR_PORT/servers.txt"
   wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "$bad" /f /reg:32 >/dev/null 2>&1 </dev/null
-  WINEDEBUG=+debugstr browser_start "$RUN" "$WORK/browser2.log"
+  EXE=$TEST_EXE WINEDEBUG=+debugstr browser_start "$RUN" "$WORK/browser2.log"
   check_eq "Alt+F4: pass of the cached servers" "$COMPLETED" "$(probe wait-status 0 Completed. $PASS_LIMIT_MS | tr -d '\r')"
   check_eq "bad MasterURL: one debug line" "1" "$(grep -c 'MasterURL ignored' "$WORK/browser2.log")"
-  update_and_wait
-  check_eq "bad MasterURL: Update went to the built-in address" "1" "$(master_requests "$WORK/lab.log")"
+  update_and_wait "$WORK/builtin.log"
+  check_eq "bad MasterURL: Update went to the built-in address" "1" "$(master_requests "$WORK/builtin.log")"
   configure dialog-set 1013 'C:\Games\Quake2' dialog-check 1012 2
   rm -f "$RUN/kestrel.cache"  # so the file after the exit can only come from this run's save
   local point
@@ -133,6 +150,8 @@ alt_f4() {
   check_eq "Alt+F4: registry Alt. Startup Method" "REG_DWORD    0x2" \
     "$(registry_value "$SETTINGS_KEY" "Alt. Startup Method" /reg:32)"
   check_eq "Alt+F4: MasterURL as it was set" "REG_SZ    $bad" "$(registry_value "$SETTINGS_KEY" MasterURL /reg:32)"
+  builtin_stop
+  use_lab_master 28424
 }
 
 browser_width() { probe rect | tr -d '\r' | cut -d' ' -f3; }  # a minimised window is narrower
@@ -181,7 +200,7 @@ per_user_cache() {
   browser_wait_exit
   check_eq "per-user cache: exit code" "0" "$BROWSER_EXIT"
   check_eq "per-user cache: written on Exit" "$CACHE_BYTES" "$(cache_size "$user_cache")"
-  check_eq "per-user cache: record 0 port" "${SERVERS[0]%%|*}" "$(od -An -tu2 -j256 -N2 "$user_cache" | tr -d ' ')"
+  check_eq "per-user cache: record 0 port" "$(lab_port "${SERVERS[0]%%|*}")" "$(od -An -tu2 -j256 -N2 "$user_cache" | tr -d ' ')"
   before=$(master_requests "$WORK/lab.log")
   browser_start "$run" "$WORK/browser5.log"
   check_eq "per-user cache: loaded at the next start" "$COMPLETED" "$(probe wait-status 0 Completed. $PASS_LIMIT_MS | tr -d '\r')"
@@ -202,7 +221,7 @@ per_user_cache() {
 # file it writes, to nginx. A server that starts is listed; one that quits or crashes leaves it;
 # a heartbeat from a port where nothing answers and a server of another mod never get in.
 DAEMON=$(dirname "$LAB")/varnet-master DAEMON_DIR=$WORK/master DAEMON_PID=""
-STAY_PORTS=(28430 28431) QUIT_PORT=28432 CRASH_PORT=28433
+STAY_PORTS=("$(lab_port 28430)" "$(lab_port 28431)") QUIT_PORT=$(lab_port 28432) CRASH_PORT=$(lab_port 28433)
 STAY_PID="" QUIT_PID="" CRASH_PID=""
 source "$E2E_ROOT/scripts/lib/nginx.sh"
 
@@ -276,7 +295,7 @@ real_master() {
   before=$(registry_value "$SETTINGS_KEY" MasterURL /reg:32)
   daemon_start
   heartbeat_lab STAY_PID stay "port=${STAY_PORTS[0]},host=Stays A" "port=${STAY_PORTS[1]},host=Stays B" \
-    port=28434,host=Forged,mode=closed port=28435,host=Other,game=ctf
+    "port=$(lab_port 28434),host=Forged,mode=closed" "port=$(lab_port 28435),host=Other,game=ctf"
   wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "http://127.0.0.1:$DAEMON_HTTP/servers.txt" /f /reg:32 \
     >/dev/null 2>&1 </dev/null
   mkdir -p "$WORK/run-master"
@@ -288,7 +307,7 @@ real_master() {
   heartbeat_lab CRASH_PID crash "port=$CRASH_PORT,host=Crashes"
   update_from_daemon "two servers started" "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT
   check_eq "QStat -q2m: the same servers" "$(addresses "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT)" "$(qstat_listed)"
-  start_nginx "$WORK/nginx" "$DAEMON_DIR" || fatal "nginx did not start"
+  start_nginx "$WORK/nginx" "$DAEMON_DIR" "$(lab_port 28436)" 1 || fatal "nginx did not start"
   check_eq "nginx serving the master's file: the same body" "$(body_of "$DAEMON_HTTP")" "$(body_of "$NGINX_PORT")"
   stop_pid "$QUIT_PID"  # its shutdown
   QUIT_PID=""

@@ -19,15 +19,16 @@ SERVERS=(
   "28414|Lava Pit CTF|q2dm6|20|220|"
   "28415|[AU] Down Under Frags|q2dm8|16|400|Dingo/13/349;Wombat/10/362;Kookaburra/4/371;Emu/2/380"
 )
-declare -A MAP MAXC DELAY PLAYERS PORT
+declare -A MAP MAXC DELAY PLAYERS PORT  # PORT: where the lab serves it
+MASTER_PORT=28400
 ANSWERING=0 PLAYER_TOTAL=0
 write_lab_config() {
   # A slow master keeps the update dialog open long enough to be seen.
-  echo "master port=27900 mode=slow piece=32 pause=800"
+  echo "master port=$MASTER_PORT mode=slow piece=32 pause=800"
   local entry port host map maxc delay players
   for entry in "${SERVERS[@]}"; do
     IFS='|' read -r port host map maxc delay players <<<"$entry"
-    PORT[$host]=$port MAP[$host]=$map MAXC[$host]=$maxc DELAY[$host]=$delay PLAYERS[$host]=$players
+    PORT[$host]=$(lab_port "$port") MAP[$host]=$map MAXC[$host]=$maxc DELAY[$host]=$delay PLAYERS[$host]=$players
     if [ "$delay" == silent ]; then
       echo "port=$port host=\"$host\" map=$map mode=silent"
       continue
@@ -43,6 +44,7 @@ RUN="$WORK/run Дмитрий 漢字" GAME_DIR=$WORK/game
 mkdir -p "$RUN" "$GAME_DIR"
 cp "$GAME" "$GAME_DIR/quake2.exe"
 lab_start "$WORK/lab.conf"
+use_lab_master $MASTER_PORT
 
 player_count() { [ -z "$1" ] && echo 0 || tr ';' '\n' <<<"$1" | wc -l; }
 ping_image() { if [ "$1" -le 150 ]; then echo 1; elif [ "$1" -le 300 ]; then echo 2; else echo 3; fi; }
@@ -160,7 +162,8 @@ configure_game_dir() {
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
 check_saved_state() {  # WHEN
   check_eq "$1: cache file size ($TOTAL records of 2328 bytes)" "$((TOTAL * 2328))" "$(cache_size "$RUN/kestrel.cache")"
-  local first=${SERVERS[0]%%|*}
+  local first
+  first=$(lab_port "${SERVERS[0]%%|*}")
   check_eq "$1: cache record 0 address" "127.0.0.1" "$(head -c 9 "$RUN/kestrel.cache")"
   check_eq "$1: cache record 0 port" "$first" "$(od -An -tu2 -j256 -N2 "$RUN/kestrel.cache" | tr -d ' ')"
   check_eq "$1: cache record 0 from the master list" "1" "$(od -An -td4 -j2324 -N4 "$RUN/kestrel.cache" | tr -d ' ')"

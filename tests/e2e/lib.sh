@@ -35,12 +35,14 @@ e2e_init() {
   export WINEPREFIX=$WORK/prefix
   unset DISPLAY
   source "$E2E_ROOT/scripts/lib/wine.sh"
+  source "$E2E_ROOT/scripts/lib/ports.sh"
   trap e2e_cleanup EXIT
   trap 'echo "e2e: interrupted"; exit 130' INT TERM
   start_xvfb || exit 1  # a display of its own: no other window can take a click
   setup_wine_prefix
   start_wineserver
-  echo "e2e: $E2E_NAME in $WORK, display $DISPLAY"
+  reserve_ports || exit 1  # after the prefix's own processes start: they need not hold it
+  echo "e2e: $E2E_NAME in $WORK, display $DISPLAY, ports moved by $PORT_OFFSET"
 }
 
 e2e_cleanup() {
@@ -101,15 +103,18 @@ check_range() {  # WHAT LOW HIGH ACTUAL
   fi
 }
 
+# Where the lab serves a port of this script's configs (scripts/lib/ports.sh).
+lab_port() { echo $(($1 + PORT_OFFSET)); }
+
 # Starts the lab on CONFIG with its own LIFETIME (seconds, 300 by default), so it ends by itself
-# even if this script dies; another run may hold the master port for a while, so a busy port is
-# tried again for up to 60 s.
+# even if this script dies. Its ports are this run's; a port of an earlier lab may be busy for a
+# moment, so a busy port is tried again for up to 60 s.
 lab_start() {  # CONFIG [LIFETIME]
   local config=$1 lifetime=${2:-300} try
   stop_lab
   for try in $(seq 1 30); do
     rm -f "$WORK/lab.ready"
-    "$LAB" --config "$config" --lifetime "$lifetime" --ready "$WORK/lab.ready" --log "$WORK/lab.log" >/dev/null 2>&1 &
+    "$LAB" --config "$config" --port-offset "$PORT_OFFSET" --lifetime "$lifetime" --ready "$WORK/lab.ready" --log "$WORK/lab.log" >/dev/null 2>&1 &
     LAB_PID=$!
     for _ in $(seq 1 100); do
       [ -s "$WORK/lab.ready" ] && return 0
@@ -124,6 +129,9 @@ lab_start() {  # CONFIG [LIFETIME]
   done
   fatal "the lab did not start: $(tail -n 2 "$WORK/lab.log" 2>/dev/null)"
 }
+
+# Update fetches the list from the lab's master on PORT of the config.
+use_lab_master() { use_master_port "$(lab_port "$1")"; }  # PORT
 
 stop_lab() {
   if [ -n "$LAB_PID" ]; then

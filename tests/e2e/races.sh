@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Races of the real browser under Wine: Refresh bursts, Update, Abort and Update again, Exit, close and a launch, all in the middle of passes; and a hostile list's row that must not launch.
-# usage: races.sh EXE PROBE FAKEGAME LAB   (EXE fetches its master list from 127.0.0.1:33100, with
-# a download deadline of 15 s instead of 120 s)
+# usage: races.sh EXE PROBE FAKEGAME LAB   (EXE: a build with a download deadline of 15 s instead
+# of 120 s; MasterURL points it at the lab's master)
 # RACES="bursts exit" runs only the named races.
 set -u
 E2E_KEEP_PREFIX=1
 source "$(dirname "$0")/lib.sh"
 e2e_init races "$@"
 
-MASTER_PORT=33100  # the port built into the program under test
+MASTER_PORT=33093
 SETTINGS_KEY='HKLM\SOFTWARE\tallow\Varnet Server Browser'
+use_lab_master $MASTER_PORT
+
+# The ports below are the configs'; these give where the lab serves them, one a line.
+bound() {  # PORT...
+  local port
+  for port in "$@"; do lab_port "$port"; done
+}
+addresses() { printf '127.0.0.1:%s\n' $(bound "$@"); }  # PORT...
 
 # Sets up one race: its own directory, lab config (servers given as "PORT|OPTIONS" with commas
 # between the options, in cache order) and the list of the servers that answer.
@@ -26,7 +34,7 @@ race_servers() {  # NAME MASTER_OPTIONS ENTRY...
       IFS='|' read -r port options <<<"$entry"
       options=${options//,/ }
       CONF_PORTS+=("$port")
-      grep -qE "mode=(silent|closed|oversize)" <<<"$options" || CONF_ANSWERING+=("127.0.0.1:$port")
+      grep -qE "mode=(silent|closed|oversize)" <<<"$options" || CONF_ANSWERING+=("127.0.0.1:$(lab_port "$port")")
       echo "port=$port host=\"Race $port\" $options"
     done
   } >"$RACE_DIR/lab.conf"
@@ -35,7 +43,7 @@ race_servers() {  # NAME MASTER_OPTIONS ENTRY...
 
 # The sorted, comma-joined addresses of the answering servers among PORTS.
 answering_among() {  # PORT...
-  local port wanted=" $* " address
+  local port wanted=" $(bound "$@" | paste -sd ' ') " address
   for address in "${CONF_ANSWERING[@]}"; do
     port=${address##*:}
     [[ "$wanted" == *" $port "* ]] && echo "$address"
@@ -43,7 +51,7 @@ answering_among() {  # PORT...
 }
 
 start_race() {  # CACHE_PORT...
-  write_cache "$RUN/kestrel.cache" "$@"
+  write_cache "$RUN/kestrel.cache" $(bound "$@")
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
   lab_start "$WORK/lab.conf" 300
   browser_start "$RUN" "$RACE_DIR/browser.log"
@@ -88,7 +96,7 @@ exit_and_check_cache() {  # WHEN PORT...
   probe press 140 || fatal "$when: could not press Exit"
   browser_wait_exit
   check_eq "$when: exit code" "0" "$BROWSER_EXIT"
-  check_eq "$when: the cache holds the table" "$(printf '127.0.0.1:%s\n' "$@")" "$(cache_servers "$RUN/kestrel.cache")"
+  check_eq "$when: the cache holds the table" "$(addresses "$@")" "$(cache_servers "$RUN/kestrel.cache")"
 }
 
 # Refresh clicked, sent and posted 3 times per round, up to 40 rounds in the first 1.5 s of each
@@ -141,7 +149,7 @@ race_update() {
     "33074|mode=silent" "33075|mode=silent" $(answering_servers 33076 33079 30 10) "33080|mode=silent" \
     "33081|mode=oversize" $(answering_servers 33082 33085 40 10)
   a_ports=$(ports 33064 33075) b_ports=$(ports 33070 33073; ports 33076 33085)
-  printf '127.0.0.1:%s\n' $b_ports >"$RACE_DIR/servers.txt"
+  addresses $b_ports >"$RACE_DIR/servers.txt"
   a_expected=$(answering_among $a_ports) b_expected=$(answering_among $b_ports)
   start_race $a_ports
   wait_completed "start-up pass"
@@ -170,7 +178,7 @@ race_update() {
     "$(watch_max_rows "$RACE_DIR/watch")"
   check_eq "update: one master request" 1 "$(grep -c 'http GET /servers.txt' "$WORK/lab.log")"
   sent=$(grep -m1 'http sent' "$WORK/lab.log" | log_ms)
-  last_a=$(grep 'udp 33075 request from' "$WORK/lab.log" | tail -n 1 | log_ms)
+  last_a=$(grep "udp $(lab_port 33075) request from" "$WORK/lab.log" | tail -n 1 | log_ms)
   first_b=$(grep -E 'udp 330(7[6-9]|8[0-5]) request from' "$WORK/lab.log" | head -n 1 | log_ms)
   check_range "update: the list arrived while the cached pass ran (ms before its last wait ended)" 1 100000 \
     $((last_a + 1000 - sent))
@@ -178,9 +186,9 @@ race_update() {
     900 30000 $((first_b - last_a))
   check_eq "update: the dialog closed itself" "" "$(open_dialogs)"
   check_table "update: after the merged pass" 14 "$b_expected"
-  check_eq "update: requests of a server only in the cache (start-up and the cached pass)" 2 "$(lab_requests 33064)"
-  check_eq "update: requests of a server in both" 3 "$(lab_requests 33071)"
-  check_eq "update: requests of a server only in the list" 1 "$(lab_requests 33077)"
+  check_eq "update: requests of a server only in the cache (start-up and the cached pass)" 2 "$(lab_requests $(lab_port 33064))"
+  check_eq "update: requests of a server in both" 3 "$(lab_requests $(lab_port 33071))"
+  check_eq "update: requests of a server only in the list" 1 "$(lab_requests $(lab_port 33077))"
   check_responsive "update"
   exit_and_check_cache "update: Exit" $b_ports
 }
@@ -195,7 +203,7 @@ race_abort() {
   race_servers abort "file=$WORK/abort/servers.txt mode=slow piece=16 pause=500" \
     $(answering_servers 33064 33069 10 10) $(answering_servers 33070 33084 20 10) "33085|mode=silent"
   b_ports=$(ports 33070 33085)
-  printf '127.0.0.1:%s\n' $b_ports >"$RACE_DIR/servers.txt"  # 16 bytes a line: 16 pieces, 8 s
+  addresses $b_ports >"$RACE_DIR/servers.txt"  # 16 bytes a line: 16 pieces, 8 s
   b_expected=$(answering_among $b_ports)
   start_race $(ports 33064 33069)
   wait_completed "start-up pass"
@@ -244,7 +252,7 @@ cut_short() {  # PASSES PORT...
   local passes=$1 port cut=0
   shift
   for port in "$@"; do
-    [ "$(lab_requests "$port")" -lt $((3 * passes)) ] && cut=$((cut + 1))
+    [ "$(lab_requests "$(lab_port "$port")")" -lt $((3 * passes)) ] && cut=$((cut + 1))
   done
   echo $cut
 }
@@ -265,7 +273,7 @@ race_exit() {
   check_range "Exit during a pass: silent servers whose attempts it cut short" 1 4 "$(cut_short 2 $(ports 33080 33083))"
 
   rm -f "$RUN/kestrel.cache" "$RACE_DIR/browser.log"
-  write_cache "$RUN/kestrel.cache" $a_ports
+  write_cache "$RUN/kestrel.cache" $(bound $a_ports)
   browser_start "$RUN" "$RACE_DIR/browser2.log"
   probe wait-status 0 "Querying" 10000 >/dev/null || fatal "the start-up pass did not start"
   during=$(probe status 0 | tr -d '\r')
@@ -273,7 +281,7 @@ race_exit() {
   browser_wait_exit
   check_eq "close box during the start-up pass: exit code" "0" "$BROWSER_EXIT"
   [[ "$during" != Completed* ]] && pass "closed during the start-up pass ($during)" || failed "closed after the pass"
-  check_eq "close box during the start-up pass: the cache holds the table" "$(printf '127.0.0.1:%s\n' $a_ports)" \
+  check_eq "close box during the start-up pass: the cache holds the table" "$(addresses $a_ports)" \
     "$(cache_servers "$RUN/kestrel.cache")"
 }
 
@@ -338,7 +346,7 @@ race_launch() {
   browser_wait_exit
   check_eq "double-click with the silent servers pending: exit code" "0" "$BROWSER_EXIT"
   pass "double-click during the pass ($during)"
-  check_launch "double-click with the silent servers pending" 33067 26
+  check_launch "double-click with the silent servers pending" "$(lab_port 33067)" 26
   check_range "double-click: silent servers whose attempts it cut short" 1 18 \
     "$(cut_short $((try + 1)) $(ports 33072 33089))"
 
@@ -360,7 +368,7 @@ race_launch_arriving() {
   browser_wait_exit
   check_eq "double-click while rows arrive: exit code" "0" "$BROWSER_EXIT"
   [[ "$during" != Completed* ]] && pass "double-click during the start-up pass ($during)" || failed "the pass had ended"
-  check_launch "double-click while rows arrive" "3306[4-9]|3307[01]" 26
+  check_launch "double-click while rows arrive" "$(bound $(ports 33064 33071) | paste -sd '|')" 26
 }
 
 # Waits up to LIMIT seconds for the open dialog's control ID to read TEXT; prints what it read last.
@@ -439,10 +447,10 @@ race_launch_merge() {
   race_servers launchmerge "file=$WORK/launchmerge/servers.txt gate=$WORK/launchmerge/gate.open" \
     $(answering_servers 33064 33069 10 10)
   gate=$RACE_DIR/gate.open
-  printf '127.0.0.1:%s\n' 33068 33069 >"$RACE_DIR/servers.txt"
+  addresses 33068 33069 >"$RACE_DIR/servers.txt"
   game_on_drive_c
   local drive_c=$DRIVE_C
-  write_cache "$RUN/kestrel.cache" $(ports 33064 33067)
+  write_cache "$RUN/kestrel.cache" $(bound $(ports 33064 33067))
   keep_cached_record "$RUN/kestrel.cache" 3
   cp "$RACE_DIR/lab.conf" "$WORK/lab.conf"
   lab_start "$WORK/lab.conf" 300
@@ -467,7 +475,7 @@ race_launch_merge() {
   browser_wait_exit
   check_eq "launchmerge: exit code" "0" "$BROWSER_EXIT"
   GAME_DIR=$drive_c/Games/Quake2 GAME_DIR_WIN='C:\Games\Quake2'
-  check_launch "launchmerge: Yes after the merge" 33067 3
+  check_launch "launchmerge: Yes after the merge" "$(lab_port 33067)" 3
   rm -rf "$drive_c/Games"
 }
 
@@ -487,8 +495,9 @@ race_close_search() {
 }
 
 # The list's own line as a hostile author would write it: the address is everything before the
-# colon, and the resolver stops at the space, so the server on 27910 answers for it.
-HOSTILE_LINE='127.0.0.1 " +exec evil.cfg +set x ":27910'
+# colon, and the resolver stops at the space, so the server on that port answers for it.
+HOSTILE_PORT=33092
+HOSTILE_LINE='127.0.0.1 " +exec evil.cfg +set x ":'$(lab_port $HOSTILE_PORT)
 BAD_ADDRESS_TEXT='Error: Bad server address:
     127.0.0.1 " +exec evil.cfg +set x "
 
@@ -497,8 +506,8 @@ A server address may hold only letters, digits, dots and dashes, and no more tha
 # A row whose address would carry console commands to the game shows as any other, but its
 # double-click starts nothing, saves nothing and says why; a plain row then starts the game.
 race_hostile() {
-  race_servers hostile "file=$WORK/hostile/servers.txt" "27910|delay=10" "33064|delay=20"
-  printf '%s\n' "$HOSTILE_LINE" 127.0.0.1:33064 >"$RACE_DIR/servers.txt"
+  race_servers hostile "file=$WORK/hostile/servers.txt" "$HOSTILE_PORT|delay=10" "33064|delay=20"
+  printf '%s\n' "$HOSTILE_LINE" "$(addresses 33064)" >"$RACE_DIR/servers.txt"
   GAME_DIR=$RACE_DIR/game
   mkdir -p "$GAME_DIR"
   cp "$GAME" "$GAME_DIR/quake2.exe"
@@ -506,7 +515,7 @@ race_hostile() {
   start_race  # an empty cache: the rows come from the list alone
   probe press 142 || fatal "could not press Update"
   probe wait-status 0 "Completed." $PASS_LIMIT_MS >/dev/null || fatal "no completion text after Update"
-  check_eq "hostile: both rows, the list's line as it came" "$(printf '%s\n' 127.0.0.1:33064 "$HOSTILE_LINE" | LC_ALL=C sort)" \
+  check_eq "hostile: both rows, the list's line as it came" "$(printf '%s\n' "$(addresses 33064)" "$HOSTILE_LINE" | LC_ALL=C sort)" \
     "$(probe rows servers | tr -d '\r' | cut -f3 | LC_ALL=C sort)"
   local row point dialog
   row=$(probe rows servers | tr -d '\r' | awk -F'\t' '$3 ~ /evil/ { print $1 }')
@@ -524,12 +533,12 @@ race_hostile() {
   # Had the refused row started a game as well, check_launch below would find two starts.
   check_eq "hostile: no game started" missing "$(cache_size "$GAME_DIR/fakegame.log")"
 
-  row=$(probe rows servers | tr -d '\r' | awk -F'\t' '$3 == "127.0.0.1:33064" { print $1 }')
+  row=$(probe rows servers | tr -d '\r' | awk -F'\t' -v address="$(addresses 33064)" '$3 == address { print $1 }')
   point=$(probe item-point servers "${row:-0}") || fatal "no point for the plain row"
   double_click_at $point
   browser_wait_exit
   check_eq "hostile: a plain row then: exit code" "0" "$BROWSER_EXIT"
-  check_launch "hostile: a plain row then" 33064 2
+  check_launch "hostile: a plain row then" "$(lab_port 33064)" 2
 }
 
 for race in ${RACES:-bursts update abort exit launch deadline launch_merge hostile close_search}; do

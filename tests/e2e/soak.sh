@@ -70,8 +70,8 @@ TOTAL=64 PER_PASS=0 FIRST_EXTRA=0 PORTS=() ANSWERING=()
 {
   for ((p = 0; p < TOTAL; p++)); do
     port=$((FIRST_PORT + p)) options=$(server_options $p)
-    PORTS+=("$port")
-    answers "$options" && ANSWERING+=("127.0.0.1:$port")
+    PORTS+=("$(lab_port "$port")")  # as the lab serves it
+    answers "$options" && ANSWERING+=("127.0.0.1:$(lab_port "$port")")
     PER_PASS=$((PER_PASS + $(requests_per_pass "$options")))
     FIRST_EXTRA=$((FIRST_EXTRA + $(first_pass_extra "$options")))
     echo "port=$port host=\"Soak $port\" $options"
@@ -145,7 +145,7 @@ flat_figures() {
 lab_accounting() {
   check_eq "status requests at the lab for $((PASSES + 1)) passes" "$((PER_PASS * (PASSES + 1) + FIRST_EXTRA))" \
     "$(lab_requests)"
-  check_eq "requests of an answering server" "$((PASSES + 1))" "$(lab_requests $((FIRST_PORT + 20)))"
+  check_eq "requests of an answering server" "$((PASSES + 1))" "$(lab_requests "$(lab_port $((FIRST_PORT + 20)))")"
 }
 
 exit_after_soak() {

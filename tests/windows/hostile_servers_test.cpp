@@ -67,7 +67,7 @@ PassView passes[PASSES];
 FakeServer cutCrowd, cutLongHost;
 std::string longHost;  // the in-process server's 4000-character host name
 
-int PortOf(int server) { return FIRST_PORT + server; }
+int PortOf(int server) { return LabPort(FIRST_PORT + server); }
 
 std::string Format(const char *format, int value) {
   char text[160];
@@ -346,7 +346,9 @@ TEST_F(HostileServers, EmptyDatagramIsAnAnswerOrNothing) {
     } else {
       ExpectNoAnswer(p, EMPTY);
       for (int attempt = 1; attempt <= 3; attempt++)
-        EXPECT_EQ(1, CountTexts(p, 0, Format("Retrying 127.0.0.1:32002 (attempt %d)", attempt)));
+        EXPECT_EQ(1, CountTexts(p, 0,
+                                "Retrying 127.0.0.1:" + std::to_string(PortOf(EMPTY)) +
+                                    Format(" (attempt %d)", attempt)));
       EXPECT_EQ(3, LabDuring(p, EMPTY, false));
     }
   }
@@ -446,8 +448,8 @@ TEST_F(HostileServers, NoLineFeedsAndCarriageReturnsAloneGiveOneLine) {
 // The query's socket takes any datagram that reaches it, so a reply sent from another port
 // of the server's machine is its answer.
 TEST_F(HostileServers, ReplyFromAnotherPortIsTheAnswer) {
-  EXPECT_TRUE(
-      LabLogCount(Format(" udp %d reply len ", PortOf(ELSEWHERE)), Format(" from port %d ", FROM_PORT)) > 0);
+  EXPECT_TRUE(LabLogCount(Format(" udp %d reply len ", PortOf(ELSEWHERE)),
+                          Format(" from port %d ", LabPort(FROM_PORT))) > 0);
   for (int p = 0; p < PASSES; p++) {
     SCOPED_TRACE(p);
     ExpectAnswered(p, ELSEWHERE);

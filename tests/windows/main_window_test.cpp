@@ -25,7 +25,7 @@ const char *const HINT = FIRST_START_HINT;
 
 // The lab config beside this file serves these: Alpha ~20 ms, Bravo ~200 ms, charlie ~350 ms,
 // and a silent server that never answers.
-const int ALPHA = 28101, BRAVO = 28102, CHARLIE = 28103, SILENT = 28104;
+enum { ALPHA = 28101, BRAVO, CHARLIE, SILENT };
 
 // Every test gets a main window of its own, fresh from its first start (no cache file, so the
 // table is empty and the status bar shows the hint); a test that needs rows runs its own pass.
@@ -51,10 +51,10 @@ class MainWindow : public ::testing::Test {
 
   static void SeedLabServers(bool withSilent) {
     serverCount = 0;
-    AppendServer("127.0.0.1", ALPHA);
-    if (withSilent) AppendServer("127.0.0.1", SILENT);
-    AppendServer("127.0.0.1", CHARLIE);
-    AppendServer("127.0.0.1", BRAVO);
+    AppendServer("127.0.0.1", LabPort(ALPHA));
+    if (withSilent) AppendServer("127.0.0.1", LabPort(SILENT));
+    AppendServer("127.0.0.1", LabPort(CHARLIE));
+    AppendServer("127.0.0.1", LabPort(BRAVO));
   }
 
   // The three answering servers after a pass, sorted by ping: Alpha, Bravo Base, charlie. The
@@ -292,7 +292,7 @@ TEST_F(MainWindow, RowsAfterAPassShowTextsAndPingImages) {
   EXPECT_TRUE(IsWindowEnabled(hwndRefreshButton));
   ASSERT_EQ(3, ListCount(hwndServerList));
   EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo Base", "charlie"}), Column(hwndServerList, 0));
-  EXPECT_EQ("127.0.0.1:28101", ListText(hwndServerList, 0, 1));
+  EXPECT_EQ("127.0.0.1:" + std::to_string(LabPort(ALPHA)), ListText(hwndServerList, 0, 1));
   EXPECT_EQ("q2dm1", ListText(hwndServerList, 0, 2));
   EXPECT_EQ("2 / 16", ListText(hwndServerList, 0, 3));
   EXPECT_EQ("1 / 8", ListText(hwndServerList, 1, 3));
@@ -406,7 +406,7 @@ TEST_F(MainWindow, RealClicksAndArrowKeys) {
 // A second pass would end in the same table, so the lab's count of Alpha's requests tells.
 TEST_F(MainWindow, RefreshDuringAPassChangesNothing) {
   SeedLabServers(true);
-  const std::string alphaRequest = " udp " + std::to_string(ALPHA) + " request from ";
+  const std::string alphaRequest = " udp " + std::to_string(LabPort(ALPHA)) + " request from ";
   int requestsBefore = LabLogCount(alphaRequest);
   ASSERT_GE(requestsBefore, 0) << "no lab log";
   SendMessageA(hwndMain, WM_COMMAND, ID_REFRESH, 0);

@@ -45,7 +45,7 @@ class MasterLab : public ::testing::Test {
   // Every test starts from a first start of its own.
   void SetUp() override {
     ASSERT_TRUE(OpenFirstStartWindow("varnet-master-lab"));
-    snprintf(masterUrl, sizeof masterUrl, "http://127.0.0.1:28200/servers.txt");
+    snprintf(masterUrl, sizeof masterUrl, "http://127.0.0.1:%d/servers.txt", LabPort(28200));
   }
 
   // Clicks the Update button as the user does; the dialog ends by itself on success.
@@ -66,7 +66,7 @@ TEST_F(MasterLab, UpdateFillsTheListFromTheLabMaster) {
   for (int i = 0; i < 3; i++) {
     SCOPED_TRACE(i);
     EXPECT_STREQ("127.0.0.1", records[i].address);
-    EXPECT_EQ(28201 + i, records[i].port);  // in the master's order
+    EXPECT_EQ(LabPort(28201 + i), records[i].port);  // in the master's order
   }
   ASSERT_TRUE(PumpUntil([] { return StatusText(hwndStatusBar, 0) == COMPLETED; }, 15000))
       << StatusText(hwndStatusBar, 0);

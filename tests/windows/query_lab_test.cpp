@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lab_log.h"
 #include "pump.h"
 #include "query/query_win.h"
 #include "query_fake_server.h"
@@ -36,7 +37,7 @@ enum {
   LAB_SERVERS
 };
 
-int PortOf(int server) { return FIRST_PORT + server; }
+int PortOf(int server) { return LabPort(FIRST_PORT + server); }
 
 std::string Text(const char *format, int server) {
   char text[128];

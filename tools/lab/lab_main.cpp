@@ -32,6 +32,7 @@ struct LabOptions {
   std::string logPath;
   std::string readyPath;
   double lifetimeSeconds;
+  int portOffset;
 };
 
 FILE *logFile = stderr;
@@ -40,7 +41,7 @@ volatile sig_atomic_t stopSignal = 0;
 
 const char USAGE[] =
     "usage: varnet-lab [--config FILE] [--server OPTIONS]... [--master OPTIONS]\n"
-    "                  [--lifetime SECONDS] [--log FILE] [--ready FILE]\n"
+    "                  [--lifetime SECONDS] [--log FILE] [--ready FILE] [--port-offset N]\n"
     "                  [--heartbeat ADDRESS:PORT [--interval SECONDS | --burst COUNT]]\n"
     "server OPTIONS: port=N[,host=TEXT][,map=TEXT][,maxclients=N][,delay=MS][,ignore=N]\n"
     "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,game=NAME]\n"
@@ -158,6 +159,33 @@ bool SetHeartbeatMaster(const char *text) {
   return true;
 }
 
+bool SetPortOffset(const char *text, LabOptions *options) {
+  char *end = NULL;
+  long offset = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || offset < -65535 || offset > 65535) {
+    fprintf(stderr, "varnet-lab: --port-offset %s: want a whole number of ports\n", text);
+    return false;
+  }
+  options->portOffset = (int)offset;
+  return true;
+}
+
+// Test runs that share a machine each take their own range of ports: every port a config names
+// (the servers', their fromport, the master's) moves by the same offset.
+bool ShiftPorts(int offset) {
+  bool inRange = true;
+  for (LabServer &server : labServers) {
+    server.port += offset;
+    if (server.fromPort != 0) server.fromPort += offset;
+    inRange =
+        inRange && server.port > 0 && server.port < 65536 && server.fromPort >= 0 && server.fromPort < 65536;
+  }
+  if (labMaster.enabled) labMaster.port += offset;
+  inRange = inRange && labMaster.port > 0 && labMaster.port < 65536;
+  if (!inRange) fprintf(stderr, "varnet-lab: --port-offset %d moves a port out of 1..65535\n", offset);
+  return inRange;
+}
+
 // Options apply in order, so servers are listed in the order --config and --server appear.
 bool ApplyOption(const std::string &name, const char *value, LabOptions *options) {
   if (name == "--config") return LoadConfig(value);
@@ -181,6 +209,7 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
     labHeartbeat.intervalNs = (int64_t)(seconds * 1e9);
     return true;
   }
+  if (name == "--port-offset") return SetPortOffset(value, options);
   if (name == "--log")
     options->logPath = value;
   else if (name == "--ready")
@@ -195,6 +224,7 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
 // 0: go on, 1: stop with success (--help), 2: usage error.
 int ParseCommandLine(int argc, char **argv, LabOptions *options) {
   options->lifetimeSeconds = 600;
+  options->portOffset = 0;
   InitLabMaster(&labMaster);
   memset(&labHeartbeat, 0, sizeof(labHeartbeat));
   labHeartbeat.intervalNs = DEFAULT_HEARTBEAT_S * 1000 * NS_PER_MS;
@@ -210,6 +240,7 @@ int ParseCommandLine(int argc, char **argv, LabOptions *options) {
     }
     if (!ApplyOption(name, argv[++i], options)) return 2;
   }
+  if (!ShiftPorts(options->portOffset)) return 2;
   char error[LAB_ERROR_SIZE] = "";
   if (!CheckLabSetup(labServers, labMaster, error, sizeof(error))) {
     fprintf(stderr, "varnet-lab: %s\n", error);

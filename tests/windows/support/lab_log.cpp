@@ -26,6 +26,11 @@ std::string ReadLabLog(void) {
   return text;
 }
 
+int LabPort(int configured) {
+  const char *offset = getenv("VARNET_PORT_OFFSET");
+  return configured + (offset != NULL ? atoi(offset) : 0);
+}
+
 int LabLogCount(const std::string &text, const std::string &also) {
   if (getenv("VARNET_LAB_LOG") == NULL) return -1;
   std::string log = ReadLabLog();

@@ -7,3 +7,5 @@
 std::string ReadLabLog(void);
 // Lines of the log that hold text, and also the second text when one is given; -1 without a log.
 int LabLogCount(const std::string &text, const std::string &also = std::string());
+// Where the lab serves a port of the test's config: moved by this run's VARNET_PORT_OFFSET.
+int LabPort(int configured);
