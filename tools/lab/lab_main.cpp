@@ -170,20 +170,21 @@ bool SetPortOffset(const char *text, LabOptions *options) {
   return true;
 }
 
+bool OutsidePorts(int port) { return port < 1 || port > 65535; }
+
 // Test runs that share a machine each take their own range of ports: every port a config names
 // (the servers', their fromport, the master's) moves by the same offset.
 bool ShiftPorts(int offset) {
-  bool inRange = true;
+  bool bad = labMaster.enabled && OutsidePorts(labMaster.port + offset);
   for (LabServer &server : labServers) {
+    bad = bad || OutsidePorts(server.port + offset) ||
+          (server.fromPort != 0 && OutsidePorts(server.fromPort + offset));
     server.port += offset;
     if (server.fromPort != 0) server.fromPort += offset;
-    inRange =
-        inRange && server.port > 0 && server.port < 65536 && server.fromPort >= 0 && server.fromPort < 65536;
   }
   if (labMaster.enabled) labMaster.port += offset;
-  inRange = inRange && labMaster.port > 0 && labMaster.port < 65536;
-  if (!inRange) fprintf(stderr, "varnet-lab: --port-offset %d moves a port out of 1..65535\n", offset);
-  return inRange;
+  if (bad) fprintf(stderr, "varnet-lab: --port-offset %d moves a port out of 1..65535\n", offset);
+  return !bad;
 }
 
 // Options apply in order, so servers are listed in the order --config and --server appear.
