@@ -34,6 +34,8 @@ static uint32_t sourceSetShift;
 static int32_t verifyTokens;
 static uint64_t verifyUpdated;
 static uint64_t nextOrder;
+static int32_t refusalTokens;
+static uint64_t refusalUpdated;
 
 // Smallest power of two of at least n, as its exponent.
 static uint32_t Log2Above(uint32_t n) {
@@ -68,6 +70,8 @@ bool StartMasterList(const MasterOptions *options, uint32_t seed) {
   nextOrder = 1;
   verifyTokens = options->verifyRate * 1000;
   verifyUpdated = 0;
+  refusalTokens = 1000;
+  refusalUpdated = 0;
   if (!AllocateTables()) return false;
   for (int32_t i = 0; i < entryCapacity; i++) entries[i].next = i + 1 < entryCapacity ? i + 1 : -1;
   freeHead = 0;
@@ -209,12 +213,28 @@ static void TrySendQuery(int32_t index, uint64_t now) {
   if (SendDatagram) SendDatagram(entry->ip, entry->port, STATUS_QUERY, STATUS_QUERY_SIZE);
 }
 
+// A listed server that goes unanswered for the expiry is dropped however often it heartbeats,
+// so it is asked again well within that time even when --recheck is set longer.
+static uint64_t RecheckMs(void) {
+  int32_t seconds = masterOptions.recheckSeconds;
+  if (seconds > masterOptions.expireSeconds / 2) seconds = masterOptions.expireSeconds / 2;
+  return (uint64_t)(seconds > 0 ? seconds : 1) * 1000;
+}
+
+// One line a second at most, so a flood from many addresses can't fill the log.
+static void LogRefusal(const char *what, uint32_t ip, uint16_t port, uint64_t now) {
+  if (TakeToken(&refusalTokens, &refusalUpdated, now, 1, 1)) Log("refused %s: %s", ip, port, what);
+}
+
 static void StartCheck(int32_t index, uint64_t now) {
   if (entries[index].attempts == 0 && !entries[index].wantQuery) TrySendQuery(index, now);
 }
 
 static void HandleHeartbeat(uint32_t ip, uint16_t port, const char *data, int32_t length, uint64_t now) {
-  if (StatusNamesGame(data, length, HEARTBEAT_HEADER, masterOptions.game) == GAME_OTHER) return;
+  if (StatusNamesGame(data, length, HEARTBEAT_HEADER, masterOptions.game) == GAME_OTHER) {
+    LogRefusal("its heartbeat names another game", ip, port, now);
+    return;
+  }
   int32_t index = FindEntry(ip, port);
   if (index < 0) {
     if (candidateCount >= masterOptions.maxCandidates || CountForIp(ip) >= masterOptions.maxPerIp) return;
@@ -224,8 +244,7 @@ static void HandleHeartbeat(uint32_t ip, uint16_t port, const char *data, int32_
   }
   MasterEntry *entry = &entries[index];
   entry->lastHeard = now;
-  if (entry->state == ENTRY_LISTED &&
-      now - entry->lastAnswer >= (uint64_t)masterOptions.recheckSeconds * 1000) {
+  if (entry->state == ENTRY_LISTED && now - entry->lastAnswer >= RecheckMs()) {
     StartCheck(index, now);
   }
 }

@@ -50,13 +50,13 @@ int32_t BuildStateText(char *out, int32_t size, uint64_t now, int64_t wallNow) {
 static bool ReadDecimal(const char **p, const char *end, int64_t *value) {
   int64_t number = 0;
   int digits = 0;
-  while (*p < end && **p >= '0' && **p <= '9' && digits < 19) {
+  while (*p < end && **p >= '0' && **p <= '9') {
+    if (++digits > 18) return false;  // before the multiplication, which would overflow
     number = number * 10 + (**p - '0');
     (*p)++;
-    digits++;
   }
   *value = number;
-  return digits > 0 && digits < 19;
+  return digits > 0;
 }
 
 // One state line of length bytes (no line feed): the address, the order and the heartbeat time.

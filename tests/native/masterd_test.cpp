@@ -260,6 +260,21 @@ TEST_F(MasterdRules, ExpiryAndRecheck) {
   EXPECT_EQ("expired 203.0.113.7:27910", logs.back());
 }
 
+TEST_F(MasterdRules, AnExpiryShorterThanTheRecheckKeepsAHeartbeatingServer) {
+  options.expireSeconds = 8;
+  Start();
+  Register(kServerIp, kServerPort);
+  sent.clear();
+  for (int second = 0; second < 30; second++) {
+    Advance(1000);
+    Deliver(kServerIp, kServerPort, kYquake2Heartbeat);
+    if (QueriesTo(kServerIp, kServerPort) > 0) Deliver(kServerIp, kServerPort, kStatusReply);
+    sent.clear();
+  }
+  EXPECT_EQ("203.0.113.7:27910\n", Servers());
+  EXPECT_EQ(1u, logs.size());  // its registration; never expired and registered again
+}
+
 TEST_F(MasterdRules, ForgedShutdownKeepsALiveServer) {
   Start();
   Register(kServerIp, kServerPort);
