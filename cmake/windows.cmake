@@ -46,7 +46,7 @@ target_compile_options(gtest PRIVATE -O0)
 target_compile_options(gtest_main PRIVATE -O0)
 
 # The portable suite once more, to prove the cross build and the Wine path.
-list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/lab_[^/]*$")
+list(FILTER NATIVE_TEST_SOURCES EXCLUDE REGEX "/(lab|masterd)_[^/]*$")  # tests of the Linux programs
 add_executable(core_tests ${NATIVE_TEST_SOURCES})
 target_link_libraries(core_tests PRIVATE varnet_core gtest_main ${STATIC_RUNTIME})
 target_compile_options(core_tests PRIVATE ${VARNET_TEST_OPTIONS})

@@ -38,6 +38,29 @@ static bool NextInfoToken(const char **cursor, TextSpan *token) {
   return true;
 }
 
+// The value after key in a serverinfo line of length bytes, read pair by pair (\key\value) as
+// the server wrote it, so a host name that happens to spell a key is never taken for one. A NUL
+// ends the line. False, with value untouched, when the key is not there; key is in lower case.
+bool ServerInfoValue(const char *line, size_t length, const char *key, char *value, size_t valueSize) {
+  const char *p = line;
+  const char *end = line + length;
+  if (p < end && *p == '\\') p++;
+  while (p < end && *p != 0) {
+    TextSpan name = {p, 0};
+    while (p < end && *p != 0 && *p != '\\') p++;
+    name.length = (size_t)(p - name.start);
+    if (p == end || *p != '\\') return false;  // a key without a value
+    const char *valueStart = ++p;
+    while (p < end && *p != 0 && *p != '\\') p++;
+    if (SpanIsKey(name, key)) {
+      CopyTextN(value, valueSize, valueStart, (size_t)(p - valueStart));
+      return true;
+    }
+    if (p < end && *p == '\\') p++;
+  }
+  return false;
+}
+
 // Each token is judged by the token before it; there is no fixed key or value position.
 void ParseServerInfo(ServerRecord *record, const char *line) {
   TextSpan previous = {"", 0};

@@ -16,6 +16,8 @@ extern const char STATUS_QUERY[STATUS_QUERY_SIZE];
 void ParseStatusReply(ServerRecord *record, const char *data, int32_t length);
 void ParseServerInfo(ServerRecord *record, const char *line);
 bool ParsePlayerLine(PlayerEntry *player, const char *line);
+// Copies the value of key (lower case) from a serverinfo line of length bytes, pair by pair.
+bool ServerInfoValue(const char *line, size_t length, const char *key, char *value, size_t valueSize);
 
 // When the next query of a pass is due (timeGetTime milliseconds), after the last one was due at
 // due and started at started. A start on time keeps the exact 50 ms spacing from the first one;

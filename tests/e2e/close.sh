@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end: closing the real browser with the caption's close box and with Alt+F4 saves its state and exits with 0; so
 # does the end of the session, once. The MasterURL value, good and bad. The per-user cache file when the start-up folder's
-# can't be written. A second start.
+# can't be written. A second start. The real master with lab servers announcing themselves to it, read by the browser,
+# QStat and nginx.
 # usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE   (TEST_EXE: a build of EXE whose built-in master
-# address is http://127.0.0.1:28050/servers.txt, for the checks of MasterURL)
+# address is http://127.0.0.1:28050/servers.txt, for the checks of MasterURL; varnet-master is
+# taken from LAB's folder)
 set -u
 source "$(dirname "$0")/lib.sh"
 TEST_EXE=$(realpath "${5:?usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE}")
@@ -214,7 +216,121 @@ per_user_cache() {
     "$(cmp -s "$user_cache" "$run/kestrel.cache" && echo same || echo different)"
 }
 
+# The real master: lab servers announce themselves to varnet-master, which checks each and
+# publishes the list to the browser's Update (through MasterURL), to QStat over UDP and, as the
+# file it writes, to nginx. A server that starts is listed; one that quits or crashes leaves it;
+# a heartbeat from a port where nothing answers and a server of another mod never get in.
+DAEMON=$(dirname "$LAB")/varnet-master DAEMON_DIR=$WORK/master DAEMON_PID=""
+STAY_PORTS=("$(lab_port 28430)" "$(lab_port 28431)") QUIT_PORT=$(lab_port 28432) CRASH_PORT=$(lab_port 28433)
+STAY_PID="" QUIT_PID="" CRASH_PID=""
+source "$E2E_ROOT/scripts/lib/nginx.sh"
+
+stop_pid() {  # PID [SIGNAL]
+  [ -n "$1" ] || return 0
+  kill "-${2:-TERM}" "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+e2e_stop_more() {
+  stop_pid "$STAY_PID"
+  stop_pid "$QUIT_PID"
+  stop_pid "$CRASH_PID"
+  stop_pid "$DAEMON_PID"
+  stop_nginx
+  STAY_PID="" QUIT_PID="" CRASH_PID="" DAEMON_PID=""
+}
+wait_file() {  # FILE PID
+  for _ in $(seq 1 100); do
+    [ -s "$1" ] && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# Free ports, which the ready file names. A crashed server expires within seconds, but after a
+# shutdown's check has had its time (three queries a second apart), and a live one is checked
+# again within them, else it would expire unanswered. One address may send more than by default,
+# as every server here heartbeats each second from 127.0.0.1.
+daemon_start() {
+  mkdir -p "$DAEMON_DIR"
+  timeout 300 "$DAEMON" --udp any --http any --bind 127.0.0.1 --allow-private --expire 8 --recheck 2 --rate-per-ip 50 \
+    --write "$DAEMON_DIR/servers.txt" --state "$DAEMON_DIR/state" --ready "$DAEMON_DIR/ready" 2>"$DAEMON_DIR/master.log" &
+  DAEMON_PID=$!
+  wait_file "$DAEMON_DIR/ready" "$DAEMON_PID" || fatal "the master did not start: $(tail -n 2 "$DAEMON_DIR/master.log")"
+  DAEMON_UDP=$(awk '$1 == "udp" { print $2 }' "$DAEMON_DIR/ready")
+  DAEMON_HTTP=$(awk '$1 == "http" { print $2 }' "$DAEMON_DIR/ready")
+}
+
+# A lab whose servers heartbeat to the master every second; sets the variable to its PID.
+heartbeat_lab() {  # VARIABLE NAME SERVER-OPTIONS...
+  local variable=$1 log=$DAEMON_DIR/$2.log servers=() option
+  shift 2
+  for option in "$@"; do servers+=(--server "$option"); done
+  "$LAB" "${servers[@]}" --heartbeat "127.0.0.1:$DAEMON_UDP" --interval 1 --lifetime 120 \
+    --ready "$log.ready" --log "$log" >/dev/null 2>&1 &
+  printf -v "$variable" %s $!
+  wait_file "$log.ready" "${!variable}" || fatal "the $2 lab did not start: $(tail -n 1 "$log")"
+}
+
+addresses() { for port in "$@"; do echo "127.0.0.1:$port"; done | LC_ALL=C sort | paste -sd,; }
+body_of() { curl -sf "http://127.0.0.1:$1/servers.txt" | od -An -c | tr -s ' \n' ' '; }  # PORT
+daemon_listed() { curl -sf --max-time 5 "http://127.0.0.1:$DAEMON_HTTP/servers.txt" | LC_ALL=C sort | paste -sd,; }
+qstat_listed() {
+  quakestat -raw , -nh -q2m "127.0.0.1:$DAEMON_UDP" | awk -F, '$1 == "Q2S" { print $2 }' | LC_ALL=C sort | paste -sd,
+}
+
+# Update from the master; the rows are the servers it lists, all of which answer.
+update_from_daemon() {  # WHEN PORT...
+  local when=$1 expected
+  shift
+  expected=$(addresses "$@")
+  check_eq "$when: the master's list" "$expected" "$(wait_output 20000 "$expected" daemon_listed)"
+  probe press 142 || fatal "could not press Update"
+  probe wait-status 0 Completed. $PASS_LIMIT_MS >/dev/null || fatal "$when: no completion after Update"
+  check_table "$when: after Update" $# "$expected"
+}
+
+real_master() {
+  local before
+  before=$(registry_value "$SETTINGS_KEY" MasterURL /reg:32)
+  daemon_start
+  heartbeat_lab STAY_PID stay "port=${STAY_PORTS[0]},host=Stays A" "port=${STAY_PORTS[1]},host=Stays B" \
+    "port=$(lab_port 28434),host=Forged,mode=closed" "port=$(lab_port 28435),host=Other,game=ctf"
+  wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "http://127.0.0.1:$DAEMON_HTTP/servers.txt" /f /reg:32 \
+    >/dev/null 2>&1 </dev/null
+  mkdir -p "$WORK/run-master"
+  browser_start "$WORK/run-master" "$WORK/browser-master.log"
+  probe wait-status 0 "No servers" $START_LIMIT_MS >/dev/null || fatal "no first-start hint in run-master"
+  update_from_daemon "two servers" "${STAY_PORTS[@]}"
+  check_eq "master: both pings answered" 2 "$(grep -cE "udp (${STAY_PORTS[0]}|${STAY_PORTS[1]}) ack from" "$DAEMON_DIR/stay.log")"
+  heartbeat_lab QUIT_PID quit "port=$QUIT_PORT,host=Quits"
+  heartbeat_lab CRASH_PID crash "port=$CRASH_PORT,host=Crashes"
+  update_from_daemon "two servers started" "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT
+  check_eq "QStat -q2m: the same servers" "$(addresses "${STAY_PORTS[@]}" $QUIT_PORT $CRASH_PORT)" "$(qstat_listed)"
+  start_nginx "$WORK/nginx" "$DAEMON_DIR" "$(lab_port 28436)" 1 || fatal "nginx did not start"
+  check_eq "nginx serving the master's file: the same body" "$(body_of "$DAEMON_HTTP")" "$(body_of "$NGINX_PORT")"
+  stop_pid "$QUIT_PID"  # its shutdown
+  QUIT_PID=""
+  local expected
+  expected=$(addresses "${STAY_PORTS[@]}" $CRASH_PORT)
+  check_eq "one quit: the master's list" "$expected" "$(wait_output 20000 "$expected" daemon_listed)"
+  check_eq "one quit: dropped for its shutdown" 1 "$(grep -c "shutdown 127.0.0.1:$QUIT_PORT\$" "$DAEMON_DIR/master.log")"
+  stop_pid "$CRASH_PID" KILL  # no shutdown: it goes silent
+  CRASH_PID=""
+  update_from_daemon "one crashed" "${STAY_PORTS[@]}"
+  check_eq "one crashed: expired" 1 "$(grep -c "expired 127.0.0.1:$CRASH_PORT\b" "$DAEMON_DIR/master.log")"
+  probe press 140 || fatal "could not press Exit"
+  browser_wait_exit
+  e2e_stop_more
+  if [ "$before" == missing ]; then
+    wine reg delete "$SETTINGS_KEY" /v MasterURL /f /reg:32 >/dev/null 2>&1 </dev/null
+  else
+    wine reg add "$SETTINGS_KEY" /v MasterURL /t REG_SZ /d "${before#REG_SZ    }" /f /reg:32 >/dev/null 2>&1 </dev/null
+  fi
+}
+
 close_box
 alt_f4
 end_session
+real_master
 per_user_cache

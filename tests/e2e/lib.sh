@@ -47,6 +47,7 @@ e2e_init() {
 
 e2e_cleanup() {
   local status=$?
+  declare -F e2e_stop_more >/dev/null && e2e_stop_more  # what a script started beside the lab
   stop_watch
   if [ -n "$BROWSER_PID" ] && kill -0 "$BROWSER_PID" 2>/dev/null; then kill "$BROWSER_PID" 2>/dev/null; fi
   [ -n "$BROWSER_PID" ] && wait "$BROWSER_PID" 2>/dev/null

@@ -242,6 +242,7 @@ TEST(LabStatusReply, NormalLayout) {
   EXPECT_EQ("q2dm3", InfoValue(lines[0], "mapname"));
   EXPECT_EQ("12", InfoValue(lines[0], "maxclients"));
   EXPECT_EQ("varnet", InfoValue(lines[0], "gamename"));
+  EXPECT_EQ("varnet", InfoValue(lines[0], "gamedir"));
   EXPECT_NE("<none>", InfoValue(lines[0], "version"));
   EXPECT_NE("<none>", InfoValue(lines[0], "fraglimit"));
   EXPECT_EQ("7 45 \"Ann Lee\"", lines[1]);
@@ -254,6 +255,30 @@ TEST(LabStatusReply, NoAnswerAndEmptyModes) {
   EXPECT_FALSE(ServerAnswers(ServerFrom("port=1,mode=closed")));
   EXPECT_TRUE(ServerAnswers(ServerFrom("port=1,mode=empty")));
   EXPECT_EQ("", ReplyOf("port=1,mode=empty,players=A/1/1"));
+}
+
+// A heartbeat carries the status text a master's check would get, even from a server that
+// never answers; the mod is named as gamedir, which is what a master checks.
+TEST(LabHeartbeat, StatusTextOfModeNormal) {
+  const std::string header = "\xff\xff\xff\xffheartbeat\n";
+  std::string heartbeat;
+  BuildHeartbeat(ServerFrom("port=1,host=Quiet,mode=silent,game=ctf,players=Ann/3/40"), &heartbeat);
+  ASSERT_EQ(0u, heartbeat.find(header));
+  std::vector<std::string> lines = SplitAt(heartbeat.substr(header.size()), '\n');
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("Quiet", InfoValue(lines[0], "hostname"));
+  EXPECT_EQ("ctf", InfoValue(lines[0], "gamedir"));
+  EXPECT_EQ("3 40 \"Ann\"", lines[1]);
+  EXPECT_EQ(ReplyOf("port=1,host=Quiet,game=ctf,players=Ann/3/40").substr(REPLY_HEADER.size()),
+            heartbeat.substr(header.size()));
+  EXPECT_TRUE(
+      IsAck("\xff\xff\xff\xff"
+            "ack",
+            7));
+  EXPECT_FALSE(
+      IsAck("\xff\xff\xff\xff"
+            "ac",
+            6));
 }
 
 TEST(LabStatusReply, GarbageIsDeterministicPerPort) {

@@ -8,7 +8,7 @@
 
 #include "lab_reply.h"
 
-enum PollOwner { OWNER_WAKE, OWNER_UDP, OWNER_HTTP_LISTEN, OWNER_HTTP_CONNECTION };
+enum PollOwner { OWNER_WAKE, OWNER_UDP, OWNER_QUERY, OWNER_HTTP_LISTEN, OWNER_HTTP_CONNECTION };
 
 struct PollSlot {
   PollOwner owner;
@@ -24,8 +24,17 @@ struct PollSet {
 const int64_t NO_DEADLINE = INT64_MAX;
 const int64_t NS_PER_MS = 1000000;
 
+// Where and how often the servers announce themselves, as real servers do to their master.
+struct LabHeartbeat {
+  bool enabled;
+  sockaddr_in master;
+  int64_t intervalNs;
+  uint64_t burst;  // 0: a round every intervalNs; else heartbeats sent after the first pass, back to back
+};
+
 extern std::vector<LabServer> labServers;
 extern LabMaster labMaster;
+extern LabHeartbeat labHeartbeat;
 
 void LogLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int64_t MonotonicNs();
@@ -41,6 +50,11 @@ void AddGameServerPolls(PollSet *set);
 void ReadGameServer(size_t index, int64_t now);
 void SendDueReplies(int64_t now);
 int64_t NextReplyDue();
+void SendDueHeartbeats(int64_t now);
+int64_t NextHeartbeatDue();
+void AddQueryPoll(PollSet *set);
+void ReadQueryAnswer(int64_t now);
+bool BurstOver();
 
 // Master server (lab_http.cpp).
 bool OpenMaster();

@@ -22,10 +22,11 @@
 
 std::vector<LabServer> labServers;
 LabMaster labMaster;
+LabHeartbeat labHeartbeat;
 
 namespace {
 
-enum { LOG_LINE_SIZE = 4096, MAX_POLL_WAIT_MS = 1000 };
+enum { LOG_LINE_SIZE = 4096, MAX_POLL_WAIT_MS = 1000, DEFAULT_HEARTBEAT_S = 300 };
 
 struct LabOptions {
   std::string logPath;
@@ -41,10 +42,12 @@ volatile sig_atomic_t stopSignal = 0;
 const char USAGE[] =
     "usage: varnet-lab [--config FILE] [--server OPTIONS]... [--master OPTIONS]\n"
     "                  [--lifetime SECONDS] [--log FILE] [--ready FILE] [--port-offset N]\n"
+    "                  [--heartbeat ADDRESS:PORT [--interval SECONDS | --burst COUNT]]\n"
     "server OPTIONS: port=N[,host=TEXT][,map=TEXT][,maxclients=N][,delay=MS][,ignore=N]\n"
-    "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,mode=MODE]\n"
+    "                [,players=NAME/SCORE/PING;...][,twice=1][,fromport=N][,game=NAME]\n"
+    "                [,mode=MODE]\n"
     "  MODE: normal silent closed garbage oversize empty manyplayers longhost longnames\n"
-    "        nul nolf cronly\n"
+    "        nul nolf cronly once\n"
     "master OPTIONS: [port=N][,file=PATH][,mode=MODE][,piece=N][,pause=MS][,size=N]\n"
     "  MODE: list 404 emptybody slow size cutoff hang nul bom\n"
     "See tools/lab/README.md.\n";
@@ -123,14 +126,36 @@ bool SetMasterFromOption(const char *text) {
   return true;
 }
 
-bool SetLifetime(const char *text, LabOptions *options) {
+bool SetSeconds(const char *name, const char *text, double *seconds) {
   char *end = NULL;
-  double seconds = strtod(text, &end);
-  if (end == text || *end != '\0' || !(seconds > 0) || seconds > 31536000) {
-    fprintf(stderr, "varnet-lab: --lifetime %s: want seconds above 0\n", text);
+  double value = strtod(text, &end);
+  if (end == text || *end != '\0' || !(value > 0) || value > 31536000) {
+    fprintf(stderr, "varnet-lab: %s %s: want seconds above 0\n", name, text);
     return false;
   }
-  options->lifetimeSeconds = seconds;
+  *seconds = value;
+  return true;
+}
+
+// The master's UDP address, dotted IPv4 and a port: the lab names no host it would have to look up.
+bool SetHeartbeatMaster(const char *text) {
+  const char *colon = strrchr(text, ':');
+  char host[INET_ADDRSTRLEN] = "";
+  char *end = NULL;
+  long port = 0;
+  sockaddr_in *master = &labHeartbeat.master;
+  if (colon != NULL && (size_t)(colon - text) < sizeof(host)) {
+    memcpy(host, text, (size_t)(colon - text));
+    port = strtol(colon + 1, &end, 10);
+  }
+  if (end == NULL || end == colon + 1 || *end != '\0' || port < 1 || port > 65535 ||
+      inet_pton(AF_INET, host, &master->sin_addr) != 1) {
+    fprintf(stderr, "varnet-lab: --heartbeat %s: want a.b.c.d:PORT\n", text);
+    return false;
+  }
+  master->sin_family = AF_INET;
+  master->sin_port = htons((uint16_t)port);
+  labHeartbeat.enabled = true;
   return true;
 }
 
@@ -167,7 +192,24 @@ bool ApplyOption(const std::string &name, const char *value, LabOptions *options
   if (name == "--config") return LoadConfig(value);
   if (name == "--server") return AddServerOption(value);
   if (name == "--master") return SetMasterFromOption(value);
-  if (name == "--lifetime") return SetLifetime(value, options);
+  if (name == "--lifetime") return SetSeconds("--lifetime", value, &options->lifetimeSeconds);
+  if (name == "--heartbeat") return SetHeartbeatMaster(value);
+  if (name == "--burst") {
+    char *end = NULL;
+    long long count = strtoll(value, &end, 10);
+    if (end == value || *end != '\0' || count < 1 || count > 1000000000) {
+      fprintf(stderr, "varnet-lab: --burst %s: want 1 to 1000000000 heartbeats\n", value);
+      return false;
+    }
+    labHeartbeat.burst = (uint64_t)count;
+    return true;
+  }
+  if (name == "--interval") {
+    double seconds = 0;
+    if (!SetSeconds("--interval", value, &seconds)) return false;
+    labHeartbeat.intervalNs = (int64_t)(seconds * 1e9);
+    return true;
+  }
   if (name == "--port-offset") return SetPortOffset(value, options);
   if (name == "--log")
     options->logPath = value;
@@ -185,6 +227,8 @@ int ParseCommandLine(int argc, char **argv, LabOptions *options) {
   options->lifetimeSeconds = 600;
   options->portOffset = 0;
   InitLabMaster(&labMaster);
+  memset(&labHeartbeat, 0, sizeof(labHeartbeat));
+  labHeartbeat.intervalNs = DEFAULT_HEARTBEAT_S * 1000 * NS_PER_MS;
   for (int i = 1; i < argc; i++) {
     std::string name = argv[i];
     if (name == "--help" || name == "-h") {
@@ -242,6 +286,8 @@ void DispatchPolls(const PollSet &set, int64_t now) {
       while (read(wakePipe[0], drain, sizeof(drain)) > 0) {}
     } else if (slot.owner == OWNER_UDP) {
       ReadGameServer(slot.index, now);
+    } else if (slot.owner == OWNER_QUERY) {
+      ReadQueryAnswer(now);
     } else {
       HandleMasterPoll(slot, revents, now);
     }
@@ -252,15 +298,19 @@ const char *RunLoop(int64_t endNs) {
   while (stopSignal == 0) {
     int64_t now = MonotonicNs();
     if (now >= endNs) return "lifetime over";
+    if (BurstOver()) return "burst over";
     SendDueReplies(now);
+    SendDueHeartbeats(now);
     RunMasterTimers(now);
     PollSet set;
     AddPoll(&set, wakePipe[0], POLLIN, OWNER_WAKE, 0);
     AddGameServerPolls(&set);
+    AddQueryPoll(&set);
     AddMasterPolls(&set, now);
     int64_t due = endNs;
     if (NextReplyDue() < due) due = NextReplyDue();
     if (NextMasterDue() < due) due = NextMasterDue();
+    if (NextHeartbeatDue() < due) due = NextHeartbeatDue();
     if (poll(set.fds.data(), set.fds.size(), PollTimeoutMs(now, due)) < 0 && errno != EINTR) {
       LogLine("poll failed: %s", strerror(errno));
       return "poll failed";

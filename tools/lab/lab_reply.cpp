@@ -27,6 +27,7 @@ const ModeName serverModeNames[] = {
     {MODE_NUL, "nul"},
     {MODE_NOLF, "nolf"},
     {MODE_CRONLY, "cronly"},
+    {MODE_ONCE, "once"},
 };
 
 const ModeName masterModeNames[] = {
@@ -42,6 +43,11 @@ const size_t MASTER_MODE_COUNT = sizeof(masterModeNames) / sizeof(masterModeName
 const char STATUS_PREFIX[] = "\xff\xff\xff\xffstatus";
 const size_t STATUS_PREFIX_SIZE = sizeof(STATUS_PREFIX) - 1;
 const char REPLY_HEADER[] = "\xff\xff\xff\xffprint\n";
+const size_t REPLY_HEADER_SIZE = sizeof(REPLY_HEADER) - 1;
+const char HEARTBEAT_HEADER[] = "\xff\xff\xff\xffheartbeat\n";
+const char ACK[] =
+    "\xff\xff\xff\xff"
+    "ack";
 
 // "127.0.0.1:PPPPP\r\n": ports 27910 to 65535 all have five digits, so every line is this long.
 const uint64_t SIZED_LINE = 17;
@@ -203,7 +209,9 @@ std::string BuildServerInfo(const LabServer &server, const std::string &host, si
   AppendInfoKey(&info, "maxclients", number);
   AppendInfoKey(&info, "hostname", host);
   AppendInfoKey(&info, "mapname", server.map);
-  AppendInfoKey(&info, "gamename", "varnet");
+  AppendInfoKey(&info, "gamename", server.game);
+  AppendInfoKey(&info, "game", server.game);
+  AppendInfoKey(&info, "gamedir", server.game);
   if (padSize > 0) {
     std::string pad;
     for (size_t i = 0; i < padSize; i++) pad += (char)('a' + i % 26);
@@ -357,6 +365,7 @@ void InitLabServer(LabServer *server) {
   server->players.clear();
   server->twice = 0;
   server->fromPort = 0;
+  server->game = "varnet";
   server->mode = MODE_NORMAL;
 }
 
@@ -439,6 +448,8 @@ bool SetServerOption(LabServer *server, const std::string &field, char *error, s
     server->hostSet = true;
   } else if (key == "map") {
     server->map = value;
+  } else if (key == "game") {
+    server->game = value;
   } else if (key == "players") {
     return ParsePlayers(value, &server->players, error, errorSize);
   } else if (key == "mode") {
@@ -558,6 +569,10 @@ bool IsStatusRequest(const char *data, size_t length) {
   return length >= STATUS_PREFIX_SIZE && memcmp(data, STATUS_PREFIX, STATUS_PREFIX_SIZE) == 0;
 }
 
+bool IsAck(const char *data, size_t length) {
+  return length >= sizeof(ACK) - 1 && memcmp(data, ACK, sizeof(ACK) - 1) == 0;
+}
+
 bool ServerAnswers(const LabServer &server) {
   return server.mode != MODE_SILENT && server.mode != MODE_CLOSED;
 }
@@ -586,6 +601,15 @@ void BuildStatusReply(const LabServer &server, std::string *reply) {
   BuildFramedReply(server, host, players, 0, reply);
   if (server.mode == MODE_NOLF) ReplaceNewlines(reply, true);
   if (server.mode == MODE_CRONLY) ReplaceNewlines(reply, false);
+}
+
+void BuildHeartbeat(const LabServer &server, std::string *heartbeat) {
+  LabServer normal = server;
+  normal.mode = MODE_NORMAL;
+  std::string reply;
+  BuildStatusReply(normal, &reply);
+  *heartbeat = HEARTBEAT_HEADER;
+  heartbeat->append(reply, REPLY_HEADER_SIZE, std::string::npos);
 }
 
 void BuildMasterList(const std::vector<LabServer> &servers, std::string *body) {

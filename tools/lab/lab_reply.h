@@ -20,7 +20,8 @@ enum LabServerMode {
   MODE_LONGNAMES,
   MODE_NUL,
   MODE_NOLF,
-  MODE_CRONLY
+  MODE_CRONLY,
+  MODE_ONCE
 };
 
 enum LabMasterMode {
@@ -60,8 +61,9 @@ struct LabServer {
   int delayMs;
   int ignoreCount;
   std::vector<LabPlayer> players;
-  int twice;     // 1: every request is answered twice
-  int fromPort;  // 0: reply from the port the request came to
+  int twice;         // 1: every request is answered twice
+  int fromPort;      // 0: reply from the port the request came to
+  std::string game;  // the mod the serverinfo names
   LabServerMode mode;
 };
 
@@ -112,9 +114,13 @@ bool CheckLabSetup(const std::vector<LabServer> &servers, const LabMaster &maste
                    size_t errorSize);
 
 bool IsStatusRequest(const char *data, size_t length);
+bool IsAck(const char *data, size_t length);
 bool ServerAnswers(const LabServer &server);
 std::string ServerHostName(const LabServer &server);
 void BuildStatusReply(const LabServer &server, std::string *reply);
+// What a real server sends its master: the status text of mode normal after a heartbeat line,
+// whatever the mode, so that a server that never answers can still announce itself.
+void BuildHeartbeat(const LabServer &server, std::string *heartbeat);
 
 void BuildMasterList(const std::vector<LabServer> &servers, std::string *body);
 void MangleMasterList(LabMasterMode mode, std::string *body);

@@ -1,0 +1,20 @@
+# The daemon's Debian package: varnet-master_<version>_<arch>.deb with the program and its systemd unit.
+install(TARGETS varnet-master RUNTIME DESTINATION bin)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/varnet-master.service DESTINATION lib/systemd/system)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varnet-master)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Varnet Server Browser developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Master server for Varnet game servers: heartbeats in, servers.txt out")
+set(CPACK_PACKAGE_CONTACT "The Varnet Server Browser developers <varnet@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)
