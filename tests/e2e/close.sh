@@ -211,6 +211,7 @@ held_cache() {
   check_eq "held 0.5 s at Exit: the start-up file has the new table" "$CACHE_BYTES" "$(cache_size "$file")"
   check_eq "held 0.5 s at Exit: no per-user file" missing "$(cache_size "$user_cache")"
   cp "$file" "$WORK/held.cache"
+  : >"$WORK/hold.out"
   (probe hold "$(windows_path "$file")" none 8000 >"$WORK/hold.out") &
   hold_pid=$!
   [ "$(wait_output 10000 held cat "$WORK/hold.out")" == held ] || fatal "held at start: the file was not held"
