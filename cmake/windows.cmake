@@ -1,6 +1,6 @@
 # Windows build: the program, its Win32 layer and the test executables that ctest runs under Wine.
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-set(WIN32_LIBS comctl32 wininet ws2_32 winmm advapi32 user32 gdi32 shell32 kernel32)
+set(WIN32_LIBS comctl32 wininet ws2_32 winmm advapi32 user32 gdi32 shell32 ole32 uuid kernel32)
 
 target_compile_definitions(varnet_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 

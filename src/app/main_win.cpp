@@ -17,6 +17,9 @@ static bool quitHandled;
 // Set once SaveState has run, or must never run (a failed Winsock start): whichever of Exit,
 // WM_DESTROY, a launch and the end of the session comes first saves, and nothing saves twice.
 static bool stateSaved;
+// Set once the run is ending (Exit, a close, a launch, the end of the session): a drive search
+// still walking stops at its next step, and no later box is shown.
+bool runEnding;
 // The list that had the keyboard focus last: at the last deactivation, or the list that took
 // it since. It gets the focus back when the window is activated again and when a button's
 // command is done. A button is never remembered: its command disables it or opens a dialog.
@@ -111,14 +114,20 @@ HWND CreateMainWindow(void) {
 
 // Two browsers would each save their own table and settings over the other's, the one closed
 // last winning. The mutex lives as long as this process and names this session's browser; a
-// second start shows the first one's window instead and ends having changed nothing.
+// second start shows the first one's window instead and ends having changed nothing. A first
+// browser run as administrator holds a mutex this one may not open: access denied means it
+// runs as surely as "already exists". The first one may be busy (in the drive search, say), so
+// nothing here waits for it to answer.
+static_assert(MUTEX_EXISTS_ERROR == ERROR_ALREADY_EXISTS && MUTEX_DENIED_ERROR == ERROR_ACCESS_DENIED,
+              "the mutex errors");
 static bool ShowRunningBrowser(void) {
   CreateMutexW(NULL, FALSE, L"Local\\" APP_NAME);
-  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (!IsRunningBrowserError(GetLastError())) return false;
   HWND running = FindWindowA(APP_NAME, NULL);
   if (running != NULL) {
-    if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
-    SetForegroundWindow(running);
+    if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
+    HWND popup = GetLastActivePopup(running);  // its open question or dialog, else itself
+    SetForegroundWindow(popup != NULL ? popup : running);
   }
   return true;
 }
@@ -180,6 +189,7 @@ static void SaveStateOnce(void) {
 }
 
 void SaveAndQuit(void) {
+  runEnding = true;
   SaveStateOnce();
   quitHandled = true;
   PostQuitMessage(0);

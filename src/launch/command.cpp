@@ -52,6 +52,26 @@ bool IsLaunchAddress(const char *address, uint16_t port) {
   return length > 0 && FormatFits(connect, sizeof connect, "%s:%u", address, (unsigned)port);
 }
 
+// Four decimal numbers of 0 to 255, three digits at most each, between three dots.
+static bool IsDottedQuad(const char *address) {
+  const char *at = address;
+  for (int part = 0; part < 4; part++) {
+    if (part > 0 && *at++ != '.') return false;
+    int value = 0, digits = 0;
+    for (; *at >= '0' && *at <= '9' && digits < 3; at++, digits++) value = value * 10 + (*at - '0');
+    if (digits == 0 || value > 255) return false;
+  }
+  return *at == 0;
+}
+
+void ChooseConnectAddress(const char *listed, uint32_t reached, char *address, size_t size) {
+  const unsigned char *bytes = (const unsigned char *)&reached;  // network order: a first
+  if (IsDottedQuad(listed) || reached == 0)
+    FormatFits(address, size, "%s", listed);
+  else
+    FormatFits(address, size, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
 // A quoted value of the command line stays one argument only without a quote, without a
 // backslash just before its closing quote (which would escape it) and without a '+', which
 // the game would take as the start of a console command. No path holds a control character.

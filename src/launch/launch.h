@@ -43,6 +43,12 @@ struct LaunchCommand {
 // may go there, and only one that fits the connect text with its port.
 bool IsLaunchAddress(const char *address, uint16_t port);
 
+// The address the game's "+connect" gets: the listed one when it is a dotted IPv4 address, else
+// the IPv4 address (network byte order) the status query reached. The game ends a '+' command
+// at the next '+' or '-', so a host name with a dash would connect elsewhere. Without a reached
+// address the listed one stays.
+void ChooseConnectAddress(const char *listed, uint32_t reached, char *address, size_t size);
+
 // False, with command cleared to zero bytes, when a text would not fit its limit, the address is
 // refused, or a setting holds what would break the command line's arguments apart.
 bool BuildLaunchCommand(const char *gameDir, const char *gameExe, int32_t startupMethod, const char *address,

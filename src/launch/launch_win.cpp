@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app/app_win.h"
 #include "settings/settings.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
@@ -107,9 +108,11 @@ bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   int index = RowRecordIndex(activate->iItem);
   char address[TEXT_FIELD_SIZE] = "";
   uint16_t port = 0;
+  uint32_t reached = 0;
   if (index >= 0) {
     CopyText(address, sizeof address, records[index].address);
     port = records[index].port;
+    reached = reachedAddresses[index];
   }
   // Checked before the search, so a row that would be refused never starts one.
   if (index >= 0 && !IsLaunchAddress(address, port)) {
@@ -119,10 +122,13 @@ bool LaunchSelectedServer(const NMITEMACTIVATE *activate) {
   }
   if (index >= 0 && gameDir[0] == 0) SearchAllDrives();
   SetCursor(previous);
-  if (index < 0 || !IsWindow(hwndMain)) return false;  // closed during the search: nothing more to say
+  // Closed, or the session ended, during the search: nothing more to say.
+  if (index < 0 || !IsWindow(hwndMain) || runEnding) return false;
   if (gameDir[0] == 0) {
     ReportNoGameDir();
     return false;
   }
-  return StartServerGame(address, port);
+  char connect[TEXT_FIELD_SIZE];
+  ChooseConnectAddress(address, reached, connect, sizeof connect);
+  return StartServerGame(connect, port);
 }

@@ -1,6 +1,7 @@
 // Finding the game: a depth-first walk of drives C: to Z: that asks the user about each match.
 #include <stdio.h>
 
+#include "app/app_win.h"
 #include "settings/settings.h"
 #include "settings/settings_win.h"
 #include "ui/ui_win.h"
@@ -28,9 +29,16 @@ static bool UserAcceptsDirectory(const wchar_t *dir) {
   return MessageBoxW(hwndMain, questionWide, L"" SEARCH_CAPTION, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
-// Closing the main window during a question ends the run: every later box would return at once
-// with no one asked, and the walk would go on through every drive with no window.
-static bool SearchAbandoned(void) { return !IsWindow(hwndMain); }
+// Closing the main window or ending the session during a question ends the run: every later
+// box would return at once with no one asked, and the walk would go on through every drive.
+static bool SearchAbandoned(void) { return runEnding || !IsWindow(hwndMain); }
+
+// The walk runs on the GUI thread: messages sent to it (the end of the session, a query
+// thread's answer) are served at each folder, so none waits long. Input stays queued.
+static void ServeSentMessages(void) {
+  MSG message;
+  PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
+}
 
 static bool WalkGameDir(const wchar_t *dir, char *found, size_t foundSize);
 
@@ -49,10 +57,16 @@ static bool VisitEntry(const wchar_t *dir, const WIN32_FIND_DATAW *entry, char *
   bool isDirectory = (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (isDirectory && !IsDotEntry(name)) return false;  // a link: neither walked nor offered
   if (!exact || !NameMatchesExe(name, gameExe)) return false;
+  // A folder the setting can't hold is offered all the same: the player learns why it can't
+  // be used, instead of being told later that there is no game at all.
   char stored[SETTING_TEXT_SIZE];
-  if (!AnsiPathOf(dir, stored, sizeof stored)) return false;
-  EndWithBackslash(stored, sizeof stored);
+  bool storable = AnsiPathOf(dir, stored, sizeof stored);
   if (!UserAcceptsDirectory(dir) || SearchAbandoned()) return false;
+  if (!storable) {
+    ExplainUnusableName(hwndMain, dir, true, L"" SEARCH_CAPTION);
+    return false;  // the walk goes on: another copy of the game may be usable
+  }
+  EndWithBackslash(stored, sizeof stored);
   CopyText(found, foundSize, stored);
   return true;
 }
@@ -61,6 +75,8 @@ static bool WalkGameDir(const wchar_t *dir, char *found, size_t foundSize) {
   wchar_t pattern[SETTING_TEXT_SIZE];
   if (!JoinSearchPath(pattern, SETTING_TEXT_SIZE, dir, L"*", L"")) return false;
   WIN32_FIND_DATAW entry;
+  ServeSentMessages();
+  if (SearchAbandoned()) return false;
   HANDLE search = FindFirstFileW(pattern, &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
   bool accepted = false;

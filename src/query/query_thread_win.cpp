@@ -44,6 +44,7 @@ static bool FindDestination(QueryContext *query) {
     memcpy(&address, host->h_addr_list[0], 4);
   }
   query->destination.sin_addr.s_addr = address;
+  reachedAddresses[RecordIndex(record)] = address;  // what a launch connects to, once it answered
   return true;
 }
 

@@ -49,3 +49,15 @@ bool SaveServerCache(const char *path) {
   fclose(file);
   return true;
 }
+
+CacheFileChoice ChooseCacheFile(bool startupExists, bool userExists, NewestRecord record, int startNewer) {
+  if (!userExists) return LOAD_STARTUP_FILE;
+  if (!startupExists) return LOAD_USER_FILE;
+  if (record == RECORD_NAMES_STARTUP) return LOAD_STARTUP_FILE;
+  if (record == RECORD_NAMES_USER) return LOAD_USER_FILE;
+  return startNewer > 0 ? LOAD_STARTUP_FILE : LOAD_USER_FILE;
+}
+
+bool IsRunningBrowserError(uint32_t mutexError) {
+  return mutexError == MUTEX_EXISTS_ERROR || mutexError == MUTEX_DENIED_ERROR;
+}

@@ -41,6 +41,18 @@ void EndWithBackslash(char *dir, size_t size);
 // A typed or pasted path less its surrounding spaces and then one pair of surrounding quotes.
 void TrimTypedPath(wchar_t *text);
 
+// Which of the two cache files a start loads: the one the record of the last save names, or by
+// last-write time (startNewer > 0: the start-up file's is later) when there is no record, it
+// names neither file, or one of them is gone. A tie goes to the per-user file.
+enum NewestRecord { RECORD_MISSING, RECORD_NAMES_STARTUP, RECORD_NAMES_USER, RECORD_NAMES_OTHER };
+enum CacheFileChoice { LOAD_STARTUP_FILE, LOAD_USER_FILE };
+CacheFileChoice ChooseCacheFile(bool startupExists, bool userExists, NewestRecord record, int startNewer);
+
+// The errors of creating the one-browser mutex that mean another browser runs: it exists, or
+// it exists and belongs to an elevated copy this one may not open.
+enum { MUTEX_EXISTS_ERROR = 183, MUTEX_DENIED_ERROR = 5 };
+bool IsRunningBrowserError(uint32_t mutexError);
+
 // Appends whole 2328-byte records to the (empty) table, at most 64; a trailing piece is ignored,
 // and so is a record with an empty address.
 void ReadServerCache(FILE *file);

@@ -8,6 +8,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "settings/settings_win.h"
 
@@ -148,14 +149,38 @@ void ReadAnsiLeadBytes(void) {
   for (int byte = 0; byte < 256; byte++) ansiLeadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) != 0;
 }
 
+// Without WC_NO_BEST_FIT_CHARS a character the code page lacks may become a look-alike that
+// names another file ("Quake\uFF12" as "Quake2"); the lossy flag says one had no ANSI form.
+// The UTF-8 code page holds every character and takes neither the flag nor the question.
+static int ToAnsi(const wchar_t *text, int count, char *ansi, int size, bool *lossy) {
+  BOOL defaulted = FALSE;
+  bool utf8 = GetACP() == CP_UTF8;
+  int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, count, ansi, size, NULL,
+                                   utf8 ? NULL : &defaulted);
+  *lossy = defaulted != FALSE;
+  return length;
+}
+
 bool ToAnsiExactly(const wchar_t *text, char *ansi, size_t size) {
-  BOOL lossy = FALSE;
-  bool utf8 = GetACP() == CP_UTF8;  // holds every character, and takes no lossy flag
-  int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, ansi, (int)size, NULL,
-                                   utf8 ? NULL : &lossy);
+  bool lossy = false;
+  int length = ToAnsi(text, -1, ansi, (int)size, &lossy);
   if (length > 0 && !lossy) return true;
   if (size > 0) ansi[0] = 0;
   return false;
+}
+
+bool CutToAnsiExactly(const wchar_t *text, char *ansi, size_t size) {
+  for (int count = (int)wcslen(text); count > 0 && size > 1; count--) {
+    bool lossy = false;
+    int length = ToAnsi(text, count, ansi, (int)size - 1, &lossy);
+    if (lossy) break;
+    if (length > 0) {
+      ansi[length] = 0;
+      return true;
+    }
+  }
+  if (size > 0) ansi[0] = 0;
+  return text[0] == 0;
 }
 
 // Other programs and earlier versions read Q2Dir as ANSI text, so a folder named outside the
@@ -165,4 +190,18 @@ bool AnsiPathOf(const wchar_t *path, char *ansi, size_t size) {
   wchar_t shortPath[MAX_PATH];
   DWORD length = GetShortPathNameW(path, shortPath, MAX_PATH);
   return length > 0 && length < MAX_PATH && ToAnsiExactly(shortPath, ansi, size);
+}
+
+#define UNUSABLE_FOLDER_TEXT                                                                                 \
+  L"This folder can't be used:\n    %ls\n\nIts name has characters that the game's ANSI command line "       \
+  L"can't carry, and the drive keeps no short (8.3) name for it.\n\nRename the folder using only letters "   \
+  L"of your system's language or plain English letters, or move Quake II to a folder with such a name."
+#define UNUSABLE_FILE_TEXT                                                                                   \
+  L"This name can't be used:\n    %ls\n\nIt has characters that the game's ANSI command line can't "         \
+  L"carry.\n\nRename the file using only letters of your system's language or plain English letters."
+
+void ExplainUnusableName(HWND owner, const wchar_t *name, bool isFolder, const wchar_t *caption) {
+  wchar_t text[SETTING_TEXT_SIZE + 512];
+  swprintf(text, sizeof text / sizeof text[0], isFolder ? UNUSABLE_FOLDER_TEXT : UNUSABLE_FILE_TEXT, name);
+  MessageBoxW(owner, text, caption, MB_ICONWARNING | MB_OK);
 }

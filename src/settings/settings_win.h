@@ -38,6 +38,12 @@ void ReadAnsiLeadBytes(void);
 // text in the ANSI code page; false, ansi emptied, when it doesn't fit or a character has no
 // ANSI form (the system's '?' or a look-alike would stand in).
 bool ToAnsiExactly(const wchar_t *text, char *ansi, size_t size);
+// As ToAnsiExactly, but a text too long for size is cut at a character; false, ansi emptied,
+// only when a character has no ANSI form.
+bool CutToAnsiExactly(const wchar_t *text, char *ansi, size_t size);
+// Tells the player why a folder (or file name) the game's command line can't carry can't be
+// used, and what to do about it.
+void ExplainUnusableName(HWND owner, const wchar_t *name, bool isFolder, const wchar_t *caption);
 // A path as an ANSI setting can hold it: its own spelling when the ANSI code page has every one
 // of its characters, else the short (8.3) path of the existing file or folder. False, ansi
 // emptied, when neither fits size.

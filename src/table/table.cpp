@@ -5,6 +5,7 @@
 
 ServerRecord records[MAX_SERVERS];
 int32_t serverCount;
+uint32_t reachedAddresses[MAX_SERVERS];
 
 // Keeps address, port and the master-list flag; everything else, the bytes of address after
 // its terminator included, becomes zero.
@@ -17,6 +18,8 @@ void ResetReplyData(ServerRecord *record) {
   CopyText(record->address, sizeof record->address, address);
   record->port = port;
   record->fromMasterList = fromMasterList;
+  uintptr_t at = (uintptr_t)record, first = (uintptr_t)records;  // a copy outside the table has none
+  if (at >= first && at < first + sizeof records) reachedAddresses[(at - first) / sizeof *record] = 0;
 }
 
 bool AppendServer(const char *address, uint16_t port) {
@@ -26,6 +29,7 @@ bool AppendServer(const char *address, uint16_t port) {
   CopyText(record->address, sizeof record->address, address);
   record->port = port;
   record->fromMasterList = 1;
+  reachedAddresses[serverCount] = 0;
   serverCount++;
   return true;
 }
@@ -37,9 +41,13 @@ void RemoveMasterListRecords(void) {
   for (int32_t i = 0; i < serverCount; i++) {
     if (records[i].fromMasterList != 0) continue;
     if (kept != i) memcpy(&records[kept], &records[i], sizeof records[i]);
+    reachedAddresses[kept] = reachedAddresses[i];
     kept++;
   }
-  for (int32_t i = kept; i < serverCount; i++) memset(&records[i], 0, sizeof records[i]);
+  for (int32_t i = kept; i < serverCount; i++) {
+    memset(&records[i], 0, sizeof records[i]);
+    reachedAddresses[i] = 0;
+  }
   serverCount = kept;
 }
 

@@ -52,6 +52,10 @@ static_assert(offsetof(ServerRecord, fromMasterList) == 2324, "ServerRecord imag
 // Records 0 to serverCount - 1 are in use, without holes. A record's index is its identity.
 extern ServerRecord records[MAX_SERVERS];
 extern int32_t serverCount;
+// The IPv4 address (network byte order) each record's status query sent to, 0 when none yet:
+// for a host name, what it resolved to in this pass. In memory only, beside the records, so the
+// record image stays as it is; it moves with its record and is cleared with its reply data.
+extern uint32_t reachedAddresses[MAX_SERVERS];
 
 void ResetReplyData(ServerRecord *record);
 bool AppendServer(const char *address, uint16_t port);

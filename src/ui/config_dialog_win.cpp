@@ -18,43 +18,39 @@ static void InitConfigDialog(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_ALT_START, BM_SETCHECK, (WPARAM)startupMethod, 0);
 }
 
-// Cut at a character, never inside one, when the ANSI form is longer than the setting.
-static void CutToAnsi(const wchar_t *text, char *ansi, int size) {
-  for (int count = (int)wcslen(text); count > 0; count--) {
-    int length = WideCharToMultiByte(CP_ACP, 0, text, count, ansi, size - 1, NULL, NULL);
-    if (length > 0) {
-      ansi[length] = 0;
-      return;
-    }
-  }
-  ansi[0] = 0;
-}
-
 // Read wide, so a folder named outside the ANSI code page that exists is kept by its short path.
-static void ReadPathField(HWND dialog, int id, char *setting, bool isFolder) {
+// A text whose characters the ANSI setting can't hold is refused, not stored as others: the box
+// says why, and the field gets the focus.
+static bool ReadPathField(HWND dialog, int id, char *setting, bool isFolder) {
   wchar_t typed[SETTING_TEXT_SIZE];
   if (GetDlgItemTextW(dialog, id, typed, SETTING_TEXT_SIZE) == 0) typed[0] = 0;
   TrimTypedPath(typed);
-  if (isFolder && typed[0] != 0 && AnsiPathOf(typed, setting, SETTING_TEXT_SIZE)) return;
-  CutToAnsi(typed, setting, SETTING_TEXT_SIZE);
+  if (isFolder && typed[0] != 0 && AnsiPathOf(typed, setting, SETTING_TEXT_SIZE)) return true;
+  if (CutToAnsiExactly(typed, setting, SETTING_TEXT_SIZE)) return true;
+  ExplainUnusableName(dialog, typed, isFolder, L"" CONFIG_CAPTION);
+  SetFocus(GetDlgItem(dialog, id));
+  return false;
 }
 
 // The fields are taken as typed, less the quotes and spaces a pasted path brings along; only
-// the backslash is added.
-void ReadConfigDialog(HWND dialog) {
+// the backslash is added. False, the settings as they were, when a field is refused.
+bool ReadConfigDialog(HWND dialog) {
   ReadAnsiLeadBytes();
+  char dir[SETTING_TEXT_SIZE] = "", exe[SETTING_TEXT_SIZE] = "";
+  if (!ReadPathField(dialog, IDC_GAME_DIR, dir, true) || !ReadPathField(dialog, IDC_GAME_EXE, exe, false))
+    return false;
   memset(gameDir, 0, sizeof gameDir);
   memset(gameExe, 0, sizeof gameExe);
-  ReadPathField(dialog, IDC_GAME_DIR, gameDir, true);
-  ReadPathField(dialog, IDC_GAME_EXE, gameExe, false);
+  CopyText(gameDir, sizeof gameDir, dir);
+  CopyText(gameExe, sizeof gameExe, exe);
   startupMethod = (int32_t)SendDlgItemMessageA(dialog, IDC_ALT_START, BM_GETCHECK, 0, 0);
   EndWithBackslash(gameDir, sizeof gameDir);
+  return true;
 }
 
 // There is no Cancel: the close box stores the fields exactly as OK does.
 static void CloseConfigDialog(HWND dialog) {
-  ReadConfigDialog(dialog);
-  EndDialog(dialog, 0);
+  if (ReadConfigDialog(dialog)) EndDialog(dialog, 0);
 }
 
 // IDCANCEL (Esc) is left unhandled on purpose, so Esc keeps the dialog open.

@@ -82,8 +82,11 @@ bool CopyRowAddress(int row);
 // re-sorts the rows and a merge moves the records.
 int FindServerRow(int index, const char *address);
 
+#define CONFIG_CAPTION "Miscellaenous Configuration"  // the dialog's own title, as its template spells it
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-void ReadConfigDialog(HWND dialog);
+// The fields into the settings; false, with a box saying why and the settings unchanged, when
+// a field's characters can't be held.
+bool ReadConfigDialog(HWND dialog);
 
 // Timing stamps for a build made with VARNET_TRACE (QueryPerformanceCounter, any thread); in
 // other builds they cost nothing.

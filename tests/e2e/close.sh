@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end: closing the real browser with the caption's close box and with Alt+F4 saves its state and exits with 0; so
 # does the end of the session, once. The MasterURL value, good and bad. The per-user cache file when the start-up folder's
-# can't be written. A second start. The real master with lab servers announcing themselves to it, read by the browser,
+# can't be written, and a cache file another program holds. A second start. The real master with lab servers announcing themselves to it, read by the browser,
 # QStat and nginx.
 # usage: close.sh EXE PROBE FAKEGAME LAB TEST_EXE   (TEST_EXE: a build of EXE whose built-in master
 # address is http://127.0.0.1:28050/servers.txt, for the checks of MasterURL; varnet-master is
@@ -329,8 +329,39 @@ real_master() {
   fi
 }
 
+# Another program holds kestrel.cache for a moment: without delete sharing for half a second
+# around Exit (the save waits it out and still lands in the start-up folder), and with no
+# sharing while the browser starts (the run then never writes over the table it couldn't read).
+held_cache() {
+  local user_cache hold_pid file=$RUN/kestrel.cache
+  user_cache=$(user_cache_file)
+  browser_start "$RUN" "$WORK/browser6.log"
+  probe wait-status 0 Completed. $PASS_LIMIT_MS >/dev/null || fatal "held: no pass of the cached servers"
+  : >"$file"
+  probe hold "$(windows_path "$file")" read 500 140 >/dev/null || fatal "held: could not hold the file and press Exit"
+  browser_wait_exit
+  check_eq "held 0.5 s at Exit: exit code" 0 "$BROWSER_EXIT"
+  check_eq "held 0.5 s at Exit: the start-up file has the new table" "$CACHE_BYTES" "$(cache_size "$file")"
+  check_eq "held 0.5 s at Exit: no per-user file" missing "$(cache_size "$user_cache")"
+  cp "$file" "$WORK/held.cache"
+  : >"$WORK/hold.out"
+  (probe hold "$(windows_path "$file")" none 8000 >"$WORK/hold.out") &
+  hold_pid=$!
+  [ "$(wait_output 10000 held cat "$WORK/hold.out")" == held ] || fatal "held at start: the file was not held"
+  browser_start "$RUN" "$WORK/browser7.log"
+  probe wait-status 0 "No servers" $START_LIMIT_MS >/dev/null || fatal "held at start: no first-start hint"
+  kill -0 "$hold_pid" 2>/dev/null || fatal "held at start: the hold ended before the browser had started"
+  wait "$hold_pid"
+  probe press 140 || fatal "could not press Exit"
+  browser_wait_exit
+  check_eq "held at start: exit code" 0 "$BROWSER_EXIT"
+  check_eq "held at start: the file keeps its table" same "$(cmp -s "$WORK/held.cache" "$file" && echo same || echo different)"
+  check_eq "held at start: no per-user file" missing "$(cache_size "$user_cache")"
+}
+
 close_box
 alt_f4
 end_session
+held_cache
 real_master
 per_user_cache

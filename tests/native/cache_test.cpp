@@ -150,10 +150,10 @@ TEST(CacheLoad, UnterminatedTextFieldsAreTerminatedWithinThemselves) {
 }
 
 TEST(CacheLoad, PlayerCountOutsideTheSlotsIsClamped) {
-  const int32_t stored[] = {-5, 0, 64, 65, 0x7FFFFFFF};
-  const int32_t loaded[] = {0, 0, 64, 64, 64};
+  const int32_t stored[] = {-5, 0, 64, 65, 0x7FFFFFFF, -1};
+  const int32_t loaded[] = {0, 0, 64, 64, 64, 0};
   std::vector<unsigned char> bytes;
-  for (int i = 0; i < 5; i++) {
+  for (int i = 0; i < 6; i++) {
     ServerRecord r = SampleRecord(i);
     r.playerCount = stored[i];
     const unsigned char *p = (const unsigned char *)&r;
@@ -163,12 +163,25 @@ TEST(CacheLoad, PlayerCountOutsideTheSlotsIsClamped) {
   WriteFile(path, bytes);
   ClearTable();
   LoadServerCache(path.c_str());
-  ASSERT_EQ(5, serverCount);
-  for (int i = 0; i < 5; i++) {
+  ASSERT_EQ(6, serverCount);
+  for (int i = 0; i < 6; i++) {
     SCOPED_TRACE(i);
     EXPECT_EQ(loaded[i], records[i].playerCount);
   }
   remove(path.c_str());
+}
+
+// The record of the last save decides; last-write times only without a usable record.
+TEST(CacheChoice, TheRecordBeforeTheTimes) {
+  EXPECT_EQ(LOAD_STARTUP_FILE,
+            ChooseCacheFile(true, true, RECORD_NAMES_STARTUP, -1));                  // its time looks older
+  EXPECT_EQ(LOAD_USER_FILE, ChooseCacheFile(true, true, RECORD_NAMES_USER, 1));      // a time in the future
+  EXPECT_EQ(LOAD_USER_FILE, ChooseCacheFile(false, true, RECORD_NAMES_STARTUP, 0));  // named, but gone
+  EXPECT_EQ(LOAD_STARTUP_FILE, ChooseCacheFile(true, false, RECORD_NAMES_USER, 0));
+  EXPECT_EQ(LOAD_STARTUP_FILE, ChooseCacheFile(true, true, RECORD_MISSING, 1));
+  EXPECT_EQ(LOAD_USER_FILE, ChooseCacheFile(true, true, RECORD_NAMES_OTHER, 0));  // a tie
+  EXPECT_TRUE(IsRunningBrowserError(MUTEX_EXISTS_ERROR) && IsRunningBrowserError(MUTEX_DENIED_ERROR));
+  EXPECT_FALSE(IsRunningBrowserError(0) || IsRunningBrowserError(6));  // created; or an invalid handle
 }
 
 TEST(CacheSave, RecordsInUseByteForByte) {

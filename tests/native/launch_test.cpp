@@ -139,6 +139,21 @@ TEST(LaunchAddress, OnlyPlainNamesAndNumbersAreAccepted) {
   char unterminated[LAUNCH_ADDRESS_MAX + 1];
   memset(unterminated, 'h', sizeof unterminated);
   EXPECT_FALSE(IsLaunchAddress(unterminated, 0));
+  EXPECT_FALSE(IsLaunchAddress(std::string(122, 'h').c_str(), 65535));  // 128 with ":65535"
+
+  // A host name connects by the address its query reached: the game would end "+connect" at a dash.
+  char connect[CONNECT_SIZE];
+  const uint8_t reached[4] = {10, 0, 0, 7};
+  uint32_t address;
+  memcpy(&address, reached, 4);
+  ChooseConnectAddress("q2-dm.example.net", address, connect, sizeof connect);
+  EXPECT_STREQ("10.0.0.7", connect);
+  for (const char *kept : {"192.168.1.20", "q2-dm.example.net"}) {  // dotted already; or never reached
+    ChooseConnectAddress(kept, kept[0] == '1' ? address : 0, connect, sizeof connect);
+    EXPECT_STREQ(kept, connect);
+  }
+  ChooseConnectAddress("10.0.0.256", address, connect, sizeof connect);  // no dotted address
+  EXPECT_STREQ("10.0.0.7", connect);
 
   // The refusal names the address as the list gave it, its control characters as question marks.
   char text[LAUNCH_TEXT_SIZE];

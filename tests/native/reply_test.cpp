@@ -112,7 +112,13 @@ TEST(ServerInfo, BackslashRunsOnlySeparateAndLastValueWins) {
 TEST(ServerInfo, KeysWithoutValuesAndUnknownKeysSetNothing) {
   struct Case {
     const char *line;
-  } cases[] = {{""}, {"\\"}, {"\\\\\\"}, {"\\hostname"}, {"hostname\\"}, {"\\fraglimit\\20\\version\\3.20"}};
+  } cases[] = {{""},
+               {"\\"},
+               {"\\\\\\"},
+               {"\\hostname"},
+               {"hostname\\"},
+               {"\\fraglimit\\20\\version\\3.20"},
+               {"\\hostnameX\\Alpha"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.line);
     ServerRecord r;
@@ -197,6 +203,7 @@ TEST(PlayerLine, LinesWithoutTwoFieldsAndAQuotedNameAreSkippedUntouched) {
       "garbage",      // one field
       "12 48",        // no name
       "12 48 Bob",    // a name without quotes
+      "12 48 Bob\"",  // the opening quote is missing
       "12 \"Bob\"",   // only one number before the name
       "12 48 \"Bob",  // the closing quote is missing (a cut-off reply)
       "12 48 \"",     // a lone quote

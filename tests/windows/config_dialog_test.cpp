@@ -238,6 +238,29 @@ TEST(ConfigDialog, LongestStoredDirectoryKeepsItsBackslash) {
   EXPECT_EQ('\\', gameDir[258]);
 }
 
+// A name with a character outside the ANSI code page is refused with a box, not stored as a
+// look-alike ("quake\uFF12.exe" would become "quake2.exe") or with a '?'; the dialog stays open.
+TEST(ConfigDialog, NameWithoutAnExactAnsiFormIsRefused) {
+  SetSettings("C:\\Q2\\", "kept.exe", 0);
+  std::string box, kept;
+  RunDialog({[](HWND d) {
+               SetDlgItemTextW(d, IDC_GAME_EXE, L"quake\uFF12.exe");
+               PostMessageA(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+             },
+             [&](HWND b) {
+               box = Field(b, 0xFFFF);
+               kept = gameExe;
+               SendMessageA(b, WM_COMMAND, IDOK, 0);
+             },
+             [](HWND d) {
+               SetField(d, IDC_GAME_EXE, "q2.exe");
+               PressOk(d);
+             }});
+  EXPECT_EQ(0u, box.find("This name can't be used:")) << box;
+  EXPECT_EQ("kept.exe", kept);
+  EXPECT_STREQ("q2.exe", gameExe);  // from the dialog that stayed open
+}
+
 TEST(ConfigDialog, OtherCommandsAreNotHandled) {
   SetSettings("C:\\Kept\\", "kept.exe", 0);
   INT_PTR handled = -1;

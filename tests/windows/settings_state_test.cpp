@@ -108,6 +108,7 @@ class SaveStateTest : public testing::Test {
     RemoveDirectoryA(startDir.c_str());
     SetFileAttributesA(userCache.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(userCache.c_str());
+    DeleteFileA(Join(Join(userDir, APP_NAME), "kestrel.last").c_str());  // the record of the newest save
     RemoveDirectoryA(Join(userDir, APP_NAME).c_str());
     RemoveDirectoryA(userDir.c_str());
     CleanKeys();

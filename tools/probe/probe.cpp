@@ -32,6 +32,7 @@ static const Command commands[] = {
     {"text", CmdText, "text ID                           text of the main window's control"},
     {"enabled", CmdEnabled, "enabled ID                        1 or 0"},
     {"press", CmdPress, "press ID [TIMEOUT_MS]             click the main window's button (posted)"},
+    {"hold", CmdHold, "hold PATH read|none MS [ID]       hold a file open MS ms (then press ID)"},
     {"clipboard", CmdClipboard, "clipboard                         the clipboard's text"},
     {"close", CmdClose, "close [dialog]                    WM_CLOSE to the main window or the open dialog"},
     {"wait-gone", CmdWaitGone, "wait-gone [TIMEOUT_MS]            until the main window no longer exists"},

@@ -63,6 +63,7 @@ int CmdText(int argc, char **argv);
 int CmdEnabled(int argc, char **argv);
 int CmdPress(int argc, char **argv);
 int CmdClose(int argc, char **argv);
+int CmdHold(int argc, char **argv);
 int CmdWaitGone(int argc, char **argv);
 int CmdWindows(int argc, char **argv);
 int CmdFocus(int argc, char **argv);

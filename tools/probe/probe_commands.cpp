@@ -236,6 +236,25 @@ int CmdPress(int argc, char **argv) {
   return PostButton(browser, ParseInt(argv[0], -1)) ? PROBE_OK : PROBE_FAILED;
 }
 
+// hold PATH read|none MS [ID]: another program's brief hold of a file, sharing reads and writes
+// but not deletes (read), or nothing (none); then the button ID pressed, so that whatever it
+// does to the file happens inside the hold.
+int CmdHold(int argc, char **argv) {
+  if (argc < 3) return PROBE_USAGE;
+  DWORD share = strcmp(argv[1], "read") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+  HANDLE file = CreateFileA(argv[0], GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    fprintf(stderr, "probe: can't open %s (error %lu)\n", argv[0], GetLastError());
+    return PROBE_FAILED;
+  }
+  printf("held\n");
+  fflush(stdout);
+  bool pressed = argc < 4 || (Browser() != NULL && PostButton(Browser(), ParseInt(argv[3], -1)));
+  Sleep((DWORD)ParseInt(argv[2], 0));
+  CloseHandle(file);
+  return pressed ? PROBE_OK : PROBE_FAILED;
+}
+
 // close [dialog]: WM_CLOSE to the main window (the close box), or to the open dialog.
 int CmdClose(int argc, char **argv) {
   HWND browser = Browser();
