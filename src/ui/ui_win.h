@@ -62,6 +62,7 @@ int TrackServerMenu(HWND owner, POINT at);
 // The row's Address cell ("127.0.0.1:27910"); false when there is no such row.
 enum { ADDRESS_CELL_SIZE = TEXT_FIELD_SIZE + 8 };  // the address, a colon and the port
 bool RowAddressText(int row, char *text, int size);
+// Puts an address on the clipboard as Unicode and ANSI text, or says in the status bar why not.
 bool PutClipboardText(const char *text);
 // Puts the row's address, as its Address cell shows it, on the clipboard as text.
 bool CopyRowAddress(int row);

@@ -232,6 +232,49 @@ TEST_F(MainWindow, LaidOutAtTheDisplayDpiAndAgainWhenItChanges) {
   }
 }
 
+HANDLE clipboardHeld, clipboardRelease;
+
+DWORD WINAPI HoldClipboard(LPVOID) {
+  if (OpenClipboard(NULL)) {
+    SetEvent(clipboardHeld);
+    WaitForSingleObject(clipboardRelease, 10000);
+    CloseClipboard();
+  }
+  return 0;
+}
+
+std::string ClipboardText(UINT format) {
+  std::string text;
+  if (!OpenClipboard(NULL)) return "<not open>";
+  HANDLE data = GetClipboardData(format);
+  const void *bytes = data != NULL ? GlobalLock(data) : NULL;
+  if (bytes != NULL && format == CF_UNICODETEXT)
+    for (const WCHAR *c = (const WCHAR *)bytes; *c; c++) text += (char)*c;
+  else if (bytes != NULL)
+    text = (const char *)bytes;
+  if (bytes != NULL) GlobalUnlock(data);
+  CloseClipboard();
+  return text;
+}
+
+// A clipboard another program keeps open: the copy says so; once it is free, both texts are set.
+TEST_F(MainWindow, CopyAddressSaysWhenTheClipboardIsInUse) {
+  ASSERT_NO_FATAL_FAILURE(ShowAnsweringRows());
+  clipboardHeld = CreateEventA(NULL, TRUE, FALSE, NULL);
+  clipboardRelease = CreateEventA(NULL, TRUE, FALSE, NULL);
+  HANDLE holder = CreateThread(NULL, 0, HoldClipboard, NULL, 0, NULL);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(clipboardHeld, 5000));
+  EXPECT_FALSE(CopyRowAddress(0));
+  EXPECT_EQ("Couldn't copy the address: the clipboard is in use.", StatusText(hwndStatusBar, 0));
+  SetEvent(clipboardRelease);
+  WaitForSingleObject(holder, 5000);
+  for (HANDLE h : {holder, clipboardHeld, clipboardRelease}) CloseHandle(h);
+  EXPECT_TRUE(CopyRowAddress(0));
+  std::string address = "127.0.0.1:" + std::to_string(ALPHA);
+  EXPECT_EQ(address, ClipboardText(CF_TEXT));
+  EXPECT_EQ(address, ClipboardText(CF_UNICODETEXT));
+}
+
 // What a command did: started a refresh (the status text changed), asked to quit, or opened a
 // dialog (its creation is refused by a hook, so no modal loop holds the test).
 struct CommandEffects {
