@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <mmsystem.h>
+#include <uxtheme.h>
 
 #include <string>
 #include <vector>
@@ -175,15 +176,15 @@ TEST_F(QueryPassTest, SeveralServersEndSortedByPingWithOneCompletion) {
 
   // Every insertion: the button still disabled, no sort column yet, the rows ascending by ping
   // after it.
-  int rows = 0;
+  int row = 0;
   for (int i = FindEvent(QUERY_EVENT_INSERT); i >= 0; i = FindEvent(QUERY_EVENT_INSERT, i + 1)) {
     SCOPED_TRACE(i);
     EXPECT_FALSE(queryEvents[i].buttonEnabled);
     EXPECT_EQ(-1, queryEvents[i].serverSortColumn);
     EXPECT_TRUE(queryEvents[i].rowsAscendingByPing);
-    rows++;
+    row++;
   }
-  EXPECT_EQ(5, rows);
+  EXPECT_EQ(5, row);
   EXPECT_EQ(0, CountEvents(QUERY_EVENT_SORT));
   ASSERT_EQ(5, ServerRowCount());
   for (int r = 0; r < 5; r++) EXPECT_EQ(4 - r, ServerRowRecord(r)) << "row " << r;
@@ -390,7 +391,8 @@ std::vector<DWORD> ListPixels(void) {
 }
 
 // A window over part of the list while answers land, the player sorting by another column
-// midway: whatever the list shows after each answer is what it draws from scratch. (Under Wine
+// midway: whatever the list shows after each answer is what it draws from scratch, with the
+// visual style and (query_pass_unstyled) without. (Under Wine
 // a top-level window keeps its own pixels, so the cover shows only that what it exposes is
 // drawn anew; on Windows without composition it also catches pixels kept from under it.)
 TEST_F(QueryPassTest, ListAfterEachAnswerLooksAsARepaintFromScratch) {
@@ -406,6 +408,8 @@ TEST_F(QueryPassTest, ListAfterEachAnswerLooksAsARepaintFromScratch) {
   HWND cover = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_BORDER, list.left + 40,
                                list.top + 30, 200, 60, hwndMain, NULL, GetModuleHandleA(NULL), NULL);
   ASSERT_NE(nullptr, cover);
+  const char *theme = getenv("VARNET_TEST_THEME");  // "none": Wine's visual style switched off
+  ASSERT_EQ(theme == NULL || strcmp(theme, "none") != 0, GetWindowTheme(hwndServerList) != NULL);
   for (int i = 0; i < 13; i++) {
     SCOPED_TRACE(i);
     records[i].ping = pings[i];
@@ -413,10 +417,8 @@ TEST_F(QueryPassTest, ListAfterEachAnswerLooksAsARepaintFromScratch) {
       SetWindowPos(cover, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     if (i == 7) ShowWindow(cover, SW_HIDE);
     if (i == 9) {  // a click on the Host heading: the next answer sorts by ping again
-      NMLISTVIEW click = {};
-      click.hdr = {hwndServerList, ID_SERVER_LIST, LVN_COLUMNCLICK};
-      click.iItem = -1;
-      click.iSubItem = SERVER_COLUMN_HOST;
+      NMLISTVIEW click = {
+          {hwndServerList, ID_SERVER_LIST, LVN_COLUMNCLICK}, -1, SERVER_COLUMN_HOST, 0, 0, 0, {}, 0};
       HandleListNotify(ID_SERVER_LIST, (LPARAM)&click);
     }
     PublishedAnswer answer = {&records[i], ""};
