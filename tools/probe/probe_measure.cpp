@@ -366,8 +366,7 @@ static void TimeInsertion(HWND list) {
   AddSample(NowMs() - start);
 }
 
-// A pass's rows, one at a time, into an empty list like the browser's, each where a ping sorted
-// at random belongs and painted at once: what any program pays Wine for one answer's row.
+// A pass's rows put one by one into an empty list, each at a random place, and painted at once.
 static void TimePassInsertions(HWND list, int rows) {
   SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
   UpdateWindow(list);
