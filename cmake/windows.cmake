@@ -85,8 +85,9 @@ foreach(test_source ${WIN_TESTS})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
 endforeach()
 
-# Tests that need the program's icons and dialog templates.
-foreach(t main_window_test config_dialog_test)
+# Tests that need the program's icons and dialog templates (and its manifest: the controls of
+# version 6, drawn with the visual style when one is on).
+foreach(t main_window_test config_dialog_test query_pass_test)
   if(TARGET ${t} AND EXISTS ${RC_FILE})
     target_sources(${t} PRIVATE ${RC_FILE})
   endif()
@@ -98,6 +99,14 @@ foreach(t master_dialog_test master_lab_test hostile_master_test)
 endforeach()
 
 # The layout once more at 150 % and 200 %, one after the other in a private prefix set to that dpi.
+# The list's pixels once more without the visual style (Wine's light one is on by default).
+if(TARGET query_pass_test AND EXISTS ${RC_FILE})
+  add_test(NAME query_pass_unstyled COMMAND env VARNET_TEST_THEME=none bash
+           ${CMAKE_SOURCE_DIR}/tests/windows/support/dpi_prefix.sh 96 ${WINE_PROGRAM}
+           $<TARGET_FILE:query_pass_test> --gtest_filter=*RepaintFromScratch*)
+  set_tests_properties(query_pass_unstyled PROPERTIES TIMEOUT 300 RESOURCE_LOCK varnet_dpi_prefix)
+  target_link_libraries(query_pass_test PRIVATE uxtheme)
+endif()
 foreach(dpi 144 192)
   if(TARGET main_window_test AND EXISTS ${RC_FILE})
     add_test(NAME main_window_dpi${dpi} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/support/dpi_prefix.sh ${dpi}

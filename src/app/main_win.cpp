@@ -45,10 +45,14 @@ void RegisterMainClass(void) {
   if (RegisterClassExA(&wc) == 0) MessageBoxA(NULL, "Error registering class", APP_NAME, MB_OK);
 }
 
+// The caption's icon at the window's dpi (the system metric is the system dpi's); the one it
+// replaces was loaded here too.
 static void SetSmallIcon(void) {
-  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                           GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
-  if (icon != NULL) SendMessageA(hwndMain, WM_SETICON, ICON_SMALL, (LPARAM)icon);
+  HANDLE icon = LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
+                           MulDiv(GetSystemMetrics(SM_CXSMICON), windowDpi, SystemDpi()),
+                           MulDiv(GetSystemMetrics(SM_CYSMICON), windowDpi, SystemDpi()), LR_DEFAULTCOLOR);
+  HICON old = icon != NULL ? (HICON)SendMessageA(hwndMain, WM_SETICON, ICON_SMALL, (LPARAM)icon) : NULL;
+  if (old != NULL) DestroyIcon(old);
 }
 
 // The keys are in the code rather than the resources, so the table can't be missing.
@@ -98,6 +102,7 @@ static LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
   SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
                suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   LayOutMainControls(window);
+  SetSmallIcon();
   return 0;
 }
 

@@ -11,6 +11,8 @@
 
 #include <mmsystem.h>
 
+void (*beforeAnswerSent)(const ServerRecord *record);
+
 enum { MAX_ATTEMPTS = 3, ATTEMPT_WAIT_SECONDS = 1 };
 
 // Everything one query thread owns; it lives on the thread's stack.
@@ -89,34 +91,11 @@ static int ExchangeStatus(QueryContext *query) {
   return -1;
 }
 
-// The row's texts come on demand from the record, so the row goes in only after the last write.
-// Redraw is off only between the insertion and the sort, within this one step on the GUI
-// thread, so the row is on the screen at the next repaint as before; the list view then skips
-// scrolling the rows below the new one into place, which the sort would undo anyway.
-static void InsertServerRow(const ServerRecord *record, LONG row) {
-  ServerPage page;
-  NoteServerPage(&page);
-  SendMessageA(hwndServerList, WM_SETREDRAW, FALSE, 0);
-  LVITEMA item = {};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
-  item.iItem = (int)row;
-  item.iSubItem = 0;
-  item.pszText = LPSTR_TEXTCALLBACKA;
-  item.lParam = (LPARAM)RecordIndex(record);
-  TRACE("insert", (int)item.lParam);
-  SendMessageA(hwndServerList, LVM_INSERTITEMA, 0, (LPARAM)&item);
-  TRACE("sort", (int)item.lParam);
-  SendMessageA(hwndServerList, LVM_SORTITEMS, (WPARAM)SERVER_COLUMN_PING, (LPARAM)CompareServers);
-  SendMessageA(hwndServerList, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(hwndServerList, NULL, TRUE);  // Wine's list does it itself, not every Windows'
-  TRACE("sorted", (int)item.lParam);
-  KeepUnchangedRows(&page);
-}
-
-// On the GUI thread: the row, the re-sort and the three texts of one answer. The counters may
+// On the GUI thread: the row and the three texts of one answer. The row's texts come on demand
+// from the record, so the row goes in only after the query thread's last write. The counters may
 // already include other threads' answers when their texts are made.
 void ShowAnswer(const PublishedAnswer *answer) {
-  InsertServerRow(answer->record, answer->row);
+  InsertServerRow(RecordIndex(answer->record));
   char text[STATUS_TEXT_SIZE];
   LONG players = playerTotal;
   snprintf(text, sizeof text, "%d Player%s", (int)players, PluralSuffix(players));
@@ -127,24 +106,21 @@ void ShowAnswer(const PublishedAnswer *answer) {
   SetStatusText(STATUS_PART_MESSAGE, answer->foundText);
 }
 
-// One message to the main window rather than five to its controls, and the completion step in
-// the same message when this answer is the pass's last: the query thread waits for the GUI
-// thread once, and no repaint of the list runs between the row, its texts and the completion.
-// Taking pendingQueries down before the row shows changes nothing anyone sees: only the GUI
-// thread ends the pass, after the row.
+// One message to the main window rather than five to its controls: the query thread waits for
+// the GUI thread once, and no repaint of the list runs between the row and its texts. The GUI
+// thread counts the query down after the row, so the pass can't end before it.
 static void PublishAnswer(QueryContext *query) {
   const ServerRecord *record = query->record;
-  PublishedAnswer answer = {record, InterlockedExchangeAdd(&respondedCount, 1), query->statusText, false};
+  PublishedAnswer answer = {record, query->statusText};
+  InterlockedIncrement(&respondedCount);
   InterlockedExchangeAdd(&playerTotal, record->playerCount);
   snprintf(query->statusText, sizeof query->statusText, "Found %d player%s on '%s'", (int)record->playerCount,
            PluralSuffix(record->playerCount), record->hostName);
-  answer.completesPass = InterlockedDecrement(&pendingQueries) == 0;
   TRACE("publish", RecordIndex(record));
+  if (beforeAnswerSent != NULL) beforeAnswerSent(record);
   HWND window = hwndMain;
   if (window != NULL && SendMessageA(window, WM_APP_PASS, PASS_PUBLISH, (LPARAM)&answer)) return;
-  // Without a main window (it has gone at the end of the run) the controls are asked directly.
-  ShowAnswer(&answer);
-  if (answer.completesPass) EndPassWithoutWindow();
+  CompleteQueryWithoutWindow();  // no window, no row: the controls have gone with it
 }
 
 // The ping runs from the first request, so every attempt that timed out adds its second.
@@ -167,7 +143,7 @@ static void QueryDestination(QueryContext *query) {
   } else {
     record->ping = (int32_t)(answeredAt - record->queryStartTime);
     ParseStatusReply(record, query->buffer, received);
-    PublishAnswer(query);  // and its completion step
+    PublishAnswer(query);
   }
   timeEndPeriod(1);
 }

@@ -31,30 +31,30 @@ void StartMergedPass(void);
 #define WM_APP_PASS (WM_APP + 18)
 enum PassOperation {
   PASS_START_MERGED = 1,  // start the pass ClaimPassForMerge claimed
-  PASS_COMPLETE,          // the completion step: its text, then give the pass back, enable Refresh
-  PASS_PUBLISH            // show an answer; lParam the PublishedAnswer
+  PASS_NO_ANSWER,         // a query ended without a row: count it down, end the pass at 0
+  PASS_PUBLISH            // show an answer, then count it down; lParam the PublishedAnswer
 };
 LRESULT HandlePassMessage(WPARAM operation, LPARAM data);
 
-// An answering server's row index (from respondedCount) and its "Found" text, for the GUI thread;
-// completesPass when its completion step took pendingQueries to 0.
+// An answering server's record and its "Found" text, for the GUI thread.
 struct PublishedAnswer {
   const ServerRecord *record;
-  LONG row;
   const char *foundText;
-  bool completesPass;
 };
-// On the GUI thread: inserts the answer's row, re-sorts the list by ping and sets the three texts.
+// On the GUI thread: inserts the answer's row in ping order and sets the three texts.
 void ShowAnswer(const PublishedAnswer *answer);
-// The completion when there is no main window to ask: its text, then the pass given back.
-void EndPassWithoutWindow(void);
 
-// The completion step of one query of the running pass: the call that takes pendingQueries to
-// 0 shows the completion text and has the GUI thread end the pass and enable Refresh.
+// A query thread's last step when it has no row to show: the GUI thread counts it down.
 void CompleteQuery(void);
+// When the main window has gone at the end of the run: counts one query down and gives the
+// pass back at 0, touching no control.
+void CompleteQueryWithoutWindow(void);
 
 // Starts the query thread of one record (CreateThread with QueryServer); NULL when it can't.
 HANDLE StartQueryThread(ServerRecord *record);
 // What the coordinator calls to start a query thread: StartQueryThread, unless a test stands
 // in a thread creation that fails.
 extern HANDLE (*startQueryThread)(ServerRecord *record);
+// Called by a query thread with an answer just before it sends it to the GUI thread, so that a
+// test can hold it there; NULL in the program.
+extern void (*beforeAnswerSent)(const ServerRecord *record);

@@ -19,22 +19,28 @@
 //   (PASS_START_MERGED) to the main window, whose handler starts the claimed pass; a post that
 //   fails gives the pass back. Neither a running pass nor a Refresh click in between can see a
 //   half-merged table.
+// - The pass ends on the GUI thread, after its last row. Every query thread ends with one
+//   synchronous WM_APP_PASS message and never counts itself down: PASS_PUBLISH with its answer,
+//   or PASS_NO_ANSWER after a time-out, a failed lookup or a send that failed (the coordinator
+//   sends it for a query thread it could not create). The handler counts pendingQueries down
+//   after showing the row, and the call that takes it to 0 shows the completion text, sets the
+//   sort column, gives the pass back and enables Refresh in one step. Messages may be served in
+//   any order (a thread can be pre-empted between its answer and its send while a later
+//   time-out is served), but the count reaches 0 only once every message has been served, so
+//   no row can land after "Completed.", nor in the next pass.
 // - The Refresh button's state is set on the GUI thread only, from whether a pass runs: when a
-//   pass starts, and when the completion step, after its last write, sends WM_APP_PASS
-//   (PASS_COMPLETE) and the GUI thread shows the completion text, gives the pass back and
-//   enables the button in one step. No worker's late EnableWindow can land during the next
-//   pass, and nothing on the GUI thread sees a free pass behind a disabled button.
-// - An answer reaches the window in one message, WM_APP_PASS (PASS_PUBLISH): the GUI thread
-//   inserts the row, re-sorts the list and sets the three texts with no repaint between them,
-//   and repaints only the new row and the rows that changed (rows it pushed down are moved on the
-//   screen, as the list view itself does for an insertion). A repaint of the list is the costliest thing
-//   the GUI thread does (about 10 ms under Wine), and a worker's message that arrives during
-//   one waits for it. The thread whose answer is the pass's last takes pendingQueries to 0
-//   before it sends that message, which then carries the completion too.
-// - A query thread writes only its own record and publishes it by inserting its row after the
-//   last write. The counters change only through Interlocked calls once query threads run, and
-//   exactly one call, the one that takes pendingQueries to 0, performs the completion. The
-//   coordinator makes that call itself for a query thread it could not create.
+//   pass starts (or fails to start its coordinator) and when it ends. No worker's late
+//   EnableWindow can land during the next pass, and nothing on the GUI thread sees a free pass
+//   behind a disabled button.
+// - An answer reaches the window in one message: the GUI thread inserts the row where its ping
+//   belongs (a binary search with the comparator of the sort) and sets the three texts with no
+//   repaint between them. The list view moves the rows below and repaints them itself; a list
+//   the player sorted by another column meanwhile is sorted by ping again.
+// - A query thread writes only its own record and publishes it by its message after the last
+//   write. The counters respondedCount and playerTotal change through Interlocked calls.
+// - The main window goes only at the end of the run. A query thread whose message can't be
+//   sent then counts itself down and, at 0, only gives the pass back: no worker touches a
+//   control.
 // - The coordinator spaces the starts 50 ms apart from the first (NextQueryStart); one that
 //   stalled (the GUI thread busy in the drive search, say) starts again from its late start
 //   rather than firing every start it fell behind on at once.
@@ -143,24 +149,28 @@ static void EndPass(void) {
 #endif
 }
 
-void EndPassWithoutWindow(void) {
-  ShowCompletion();
-  ReleasePass();
+// On the GUI thread, after the query's row if it has one: every row of the pass is in before the
+// count can reach 0, whatever order the query threads' messages are served in.
+static void CountDownQuery(void) {
+  if (InterlockedDecrement(&pendingQueries) == 0) EndPass();
+}
+
+void CompleteQueryWithoutWindow(void) {
+  if (InterlockedDecrement(&pendingQueries) == 0) ReleasePass();
 }
 
 LRESULT HandlePassMessage(WPARAM operation, LPARAM data) {
   if (operation == PASS_PUBLISH) {
-    const PublishedAnswer *answer = (const PublishedAnswer *)data;
     TRACE("answer-in", 0);
     HoldStatusBar(true);
-    ShowAnswer(answer);
-    if (answer->completesPass) EndPass();
+    ShowAnswer((const PublishedAnswer *)data);
+    CountDownQuery();
     HoldStatusBar(false);
     TRACE("answer-out", 0);
     return TRUE;
   }
-  if (operation == PASS_COMPLETE) {
-    EndPass();
+  if (operation == PASS_NO_ANSWER) {
+    CountDownQuery();
     return TRUE;
   }
   if (operation == PASS_START_MERGED && InterlockedExchange(&mergedPassClaimed, 0) == 1) StartClaimedPass();
@@ -187,11 +197,10 @@ void StartClaimedPass(void) {
   SetStatusText(STATUS_PART_PLAYERS, "0 Players");
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
   HoldStatusBar(false);
-  if (coordinator == NULL) {
-    ReleasePass();  // the pass ends here; "Refreshing..." stays and the button keeps its state
-    return;
-  }
-  CloseHandle(coordinator);
+  if (coordinator == NULL)
+    ReleasePass();  // the pass ends here; "Refreshing..." stays and Refresh can be pressed again
+  else
+    CloseHandle(coordinator);
   SyncRefreshButton();
   TRACE("button-disabled", 0);
 }
@@ -203,8 +212,8 @@ static void SleepUntil(DWORD due) {
   Sleep(wait > 0 ? (DWORD)wait : 0);
 }
 
-// pendingQueries holds the whole count before the first start, so no query thread can end the
-// pass while others are still to be started. The 1 ms timer resolution is held for the starts
+// pendingQueries holds the whole count before the first start, so no query can end the pass
+// while others are still to be started. The 1 ms timer resolution is held for the starts
 // because with the default 15.6 ms tick each 50 ms sleep lasts up to 62 ms, which would
 // stretch a pass of 64 servers by most of a second.
 DWORD WINAPI QueryAllServers(LPVOID) {
@@ -229,14 +238,11 @@ DWORD WINAPI QueryAllServers(LPVOID) {
   return 0;
 }
 
-// The pass is given back only after the last write of its completion, so a waiting merge
-// starts its own pass only once this one has set serverSortColumn; the GUI thread gives it
-// back and enables the button in one step, so a click the button lets through always starts a
-// pass.
+// The GUI thread ends the pass once it has served every query's message; the main window has
+// gone only at the end of the run, when no control is touched any more.
 void CompleteQuery(void) {
-  if (InterlockedDecrement(&pendingQueries) != 0) return;
   TRACE("complete", 0);
   HWND window = hwndMain;
-  if (window != NULL && SendMessageA(window, WM_APP_PASS, PASS_COMPLETE, 0)) return;
-  EndPassWithoutWindow();  // the main window has gone at the end of the run: the pass still ends
+  if (window != NULL && SendMessageA(window, WM_APP_PASS, PASS_NO_ANSWER, 0)) return;
+  CompleteQueryWithoutWindow();
 }

@@ -90,6 +90,9 @@ static void CreateStatusBar(HWND parent, HINSTANCE instance, const MainLayout &l
   SetStatusText(STATUS_PART_SERVERS, "0 Servers");
 }
 
+// The dpi the columns' widths are at: the player may have dragged them since they were made.
+static int columnsDpi = 96;
+
 // Returns the server list, or NULL when it or one of the columns could not be made; the
 // controls made so far stay.
 HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
@@ -112,6 +115,7 @@ HWND CreateMainControls(HWND hwndParent, HINSTANCE instance) {
   if (servers == NULL) return NULL;
   if (!InsertColumns(servers, serverHeaders, layout.serverColumnWidths, SERVER_COLUMNS)) return NULL;
   if (!InsertColumns(hwndPlayerList, playerHeaders, layout.playerColumnWidths, PLAYER_COLUMNS)) return NULL;
+  columnsDpi = windowDpi;
 
   CreateStatusBar(hwndParent, instance, layout);
   InitImageLists(servers);
@@ -151,8 +155,12 @@ static void MoveChild(HWND parent, int id, const ControlRect &r) {
   MoveWindow(GetDlgItem(parent, id), r.x, r.y, r.width, r.height, TRUE);
 }
 
-static void SetColumnWidths(HWND list, const int *widths, int count) {
-  for (int i = 0; i < count; i++) SendMessageA(list, LVM_SETCOLUMNWIDTH, (WPARAM)i, widths[i]);
+// The widths the columns have, the player's included, scaled to the new dpi.
+static void ScaleColumnWidths(HWND list, int count) {
+  for (int i = 0; i < count; i++) {
+    int width = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)i, 0);
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, (WPARAM)i, MulDiv(width, windowDpi, columnsDpi));
+  }
 }
 
 // After a change of dpi: every control, column, status part, font and icon again, at windowDpi.
@@ -170,8 +178,9 @@ void LayOutMainControls(HWND parent) {
   MoveChild(parent, ID_REFRESH, layout.refreshButton);
   MoveChild(parent, ID_CONFIG, layout.configButton);
   MoveChild(parent, ID_UPDATE, layout.updateButton);
-  SetColumnWidths(servers, layout.serverColumnWidths, SERVER_COLUMNS);
-  SetColumnWidths(hwndPlayerList, layout.playerColumnWidths, PLAYER_COLUMNS);
+  ScaleColumnWidths(servers, SERVER_COLUMNS);
+  ScaleColumnWidths(hwndPlayerList, PLAYER_COLUMNS);
+  columnsDpi = windowDpi;
   SendMessageA(hwndStatusBar, WM_SIZE, 0, 0);  // it finds its place and height from the parent
   SetStatusParts(layout);
   SetStatusIcons();

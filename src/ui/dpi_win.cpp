@@ -7,6 +7,8 @@ int windowDpi = 96;
 static HFONT buttonFont, listFont, statusFont;
 
 typedef UINT(WINAPI *DpiForWindowProc)(HWND);
+typedef HRESULT(WINAPI *DpiForMonitorProc)(HMONITOR, int, UINT *, UINT *);
+enum { EFFECTIVE_DPI = 0 };  // MDT_EFFECTIVE_DPI
 
 int SystemDpi(void) {
   HDC screen = GetDC(NULL);
@@ -15,12 +17,25 @@ int SystemDpi(void) {
   return dpi > 0 ? dpi : 96;
 }
 
-// Windows 7 has no dpi per monitor (nor this function): there every window has the system's.
+// Windows 8.1 and Windows 10 before 1607 have a dpi per monitor but no GetDpiForWindow; shcore.dll,
+// whose GetDpiForMonitor says it, is not loaded by the program until asked for.
+static int MonitorDpi(HWND window) {
+  static HMODULE shcore = LoadLibraryExA("shcore.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  static DpiForMonitorProc dpiForMonitor =
+      shcore != NULL ? (DpiForMonitorProc)(void (*)(void))GetProcAddress(shcore, "GetDpiForMonitor") : NULL;
+  UINT x = 0, y = 0;
+  if (dpiForMonitor == NULL ||
+      dpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), EFFECTIVE_DPI, &x, &y) != S_OK)
+    return 0;
+  return (int)x;
+}
+
+// Windows 7 has no dpi per monitor (nor either function): there every window has the system's.
 int WindowDpi(HWND window) {
   static DpiForWindowProc dpiForWindow =
       (DpiForWindowProc)(void (*)(void))GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow");
-  UINT dpi = dpiForWindow != NULL ? dpiForWindow(window) : 0;
-  return dpi > 0 ? (int)dpi : SystemDpi();
+  int dpi = dpiForWindow != NULL ? (int)dpiForWindow(window) : MonitorDpi(window);
+  return dpi > 0 ? dpi : SystemDpi();
 }
 
 // The system's fonts are made at the system's dpi: the same font at another is scaled from it.
@@ -37,12 +52,22 @@ static void DeleteFont(HFONT font) {
 
 // The buttons show the bold system font, 16 pixels high and 7 wide on average at 96 dpi. Wine
 // reports that width at every dpi, and a font made from it comes out squeezed; from 96 dpi's
-// numbers it keeps the look it has at 96 dpi.
-static HFONT ButtonFont(int dpi) {
+// numbers it keeps the look it has at 96 dpi. At any other dpi the System font, a bitmap font
+// on Windows, would be stretched or swapped for a nearby size: the buttons get the message
+// font's TrueType face, bold as the System font is, at the scaled height.
+static HFONT ButtonFont(int dpi, const NONCLIENTMETRICSA *metrics) {
   LOGFONTA font = {};
   GetObjectA(GetStockObject(SYSTEM_FONT), sizeof font, &font);
   font.lfHeight = MulDiv(16, dpi, 96);
   font.lfWidth = MulDiv(7, dpi, 96);
+  if (dpi != 96) {
+    LONG weight = font.lfWeight;
+    font = metrics->lfMessageFont;
+    font.lfHeight = MulDiv(16, dpi, 96);
+    font.lfWidth = 0;
+    font.lfWeight = weight;
+    font.lfOutPrecision = OUT_TT_ONLY_PRECIS;
+  }
   return CreateFontIndirectA(&font);
 }
 
@@ -55,7 +80,7 @@ void SetControlFonts(HWND parent, int dpi) {
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoA(SPI_GETICONTITLELOGFONT, sizeof iconTitle, &iconTitle, 0);
   SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  buttonFont = ButtonFont(dpi);
+  buttonFont = ButtonFont(dpi, &metrics);
   listFont = ScaledFont(iconTitle, dpi);
   statusFont = ScaledFont(metrics.lfStatusFont, dpi);
   static const int buttons[] = {ID_EXIT, ID_REFRESH, ID_CONFIG, ID_UPDATE};

@@ -14,96 +14,55 @@ int RowRecordIndex(int row) {
   return (int)item.lParam;
 }
 
-// A row's item data as it is, or -1 when there is no such row.
-static LPARAM RowItemData(int row) {
-  LVITEMA item = {};
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  return SendMessageA(hwndServerList, LVM_GETITEMA, 0, (LPARAM)&item) ? item.lParam : -1;
-}
+// False once the player sorts the server list by a column: rows then go in by a sort again.
+static bool rowsInPingOrder = true;
 
-static HWND ServerHeader(void) { return (HWND)SendMessageA(hwndServerList, LVM_GETHEADER, 0, 0); }
-
-void NoteServerPage(ServerPage *page) {
-  page->valid = !GetUpdateRect(hwndServerList, NULL, FALSE);
-  HWND header = ServerHeader();
-  page->headerValid = header != NULL && !GetUpdateRect(header, NULL, FALSE);
-  GetClientRect(hwndServerList, &page->client);
-  page->top = (int)SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0);
-  int perPage = (int)SendMessageA(hwndServerList, LVM_GETCOUNTPERPAGE, 0, 0) + 1;  // and a row cut off
-  page->count = perPage < MAX_SERVERS ? perPage : MAX_SERVERS;
-  for (int i = 0; i < page->count; i++) page->records[i] = RowItemData(page->top + i);
-}
-
-static bool RowBounds(int row, RECT *bounds) {
-  *bounds = {};
-  bounds->left = LVIR_BOUNDS;
-  return SendMessageA(hwndServerList, LVM_GETITEMRECT, (WPARAM)row, (LPARAM)bounds) != 0;
-}
-
-static void KeepRow(int row) {
-  RECT bounds;
-  if (RowBounds(row, &bounds)) ValidateRect(hwndServerList, &bounds);
-}
-
-// True when the page row `i` shows the record the row above it showed: one row pushed it down.
-static bool PushedDown(const ServerPage *page, int i) {
-  return i > 0 && page->records[i - 1] >= 0 && RowItemData(page->top + i) == page->records[i - 1];
-}
-
-// A row landing on the page pushes every row below it down by one. Their pixels are on the
-// screen one row higher, so they are moved there, as the list view itself does when a row is
-// inserted in the middle, rather than drawn again.
-static void MovePushedRows(const ServerPage *page, int first) {
-  for (int i = first + 1; i < page->count; i++)
-    if (RowItemData(page->top + i) >= 0 && !PushedDown(page, i)) return;  // not a push: all are drawn
-  RECT from, client;
-  if (!RowBounds(page->top + first, &from) || !GetClientRect(hwndServerList, &client)) return;
-  RECT area = {client.left, from.top, client.right, client.bottom};
-  ScrollWindowEx(hwndServerList, 0, from.bottom - from.top, &area, &area, NULL, NULL, 0);
-  for (int i = first + 1; i < page->count; i++)
-    if (PushedDown(page, i)) KeepRow(page->top + i);
-}
-
-// The column headings and the strip of the list beneath them don't change with a row. Left
-// invalid, they would cost a repaint of the header on every answer (4 ms under Wine), and a
-// repaint of every row from the top down to the new one, as the list view draws every row its
-// update's bounding box touches. A scroll bar that came with the row resized the headings, so
-// they are drawn then.
-static void KeepHeader(const ServerPage *page, const RECT *client) {
-  RECT top, strip = *client;
-  if (RowBounds(page->top, &top)) {
-    strip.bottom = top.top;
-    ValidateRect(hwndServerList, &strip);
+// The first row that sorts after the record, by the comparator LVM_SORTITEMS uses: a binary
+// search over rows already in that order, each new row going after those of equal ping.
+static int PingOrderRow(int recordIndex, int rows) {
+  int low = 0, high = rows;
+  while (low < high) {
+    int middle = low + (high - low) / 2;
+    int index = RowRecordIndex(middle);
+    if (index >= 0 && CompareServers(index, recordIndex, SERVER_COLUMN_PING) > 0)
+      high = middle;
+    else
+      low = middle + 1;
   }
-  HWND header = ServerHeader();
-  if (page->headerValid && EqualRect(client, &page->client))
-    ValidateRect(header, NULL);
+  return low;
+}
+
+static void InsertRowAt(int recordIndex, int row) {
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = row;
+  item.iSubItem = 0;
+  item.pszText = LPSTR_TEXTCALLBACKA;
+  item.lParam = recordIndex;
+  TRACE("insert", recordIndex);
+  SendMessageA(hwndServerList, LVM_INSERTITEMA, 0, (LPARAM)&item);
+}
+
+// The list view repaints what an insertion moves by itself. A sort redraws everything, so
+// redraw is off for the insertion and the sort, and turned on again as WM_SETREDRAW's
+// documentation asks for a control with a border and scroll bars.
+static void InsertAndSort(int recordIndex, int rows) {
+  SendMessageA(hwndServerList, WM_SETREDRAW, FALSE, 0);
+  InsertRowAt(recordIndex, rows);
+  SendMessageA(hwndServerList, LVM_SORTITEMS, (WPARAM)SERVER_COLUMN_PING, (LPARAM)CompareServers);
+  SendMessageA(hwndServerList, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(hwndServerList, NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+  rowsInPingOrder = true;
+}
+
+void InsertServerRow(int recordIndex) {
+  int rows = (int)SendMessageA(hwndServerList, LVM_GETITEMCOUNT, 0, 0);
+  if (rows == 0) rowsInPingOrder = true;
+  if (rowsInPingOrder)
+    InsertRowAt(recordIndex, PingOrderRow(recordIndex, rows));
   else
-    InvalidateRect(header, NULL, TRUE);  // the strip may have taken the headings' repaint with it
-}
-
-// A scroll bar that came takes its room from the right or the bottom edge: the rows stay where
-// they were.
-static bool SameOrShrunk(const RECT *was, const RECT *now) {
-  return now->left == was->left && now->top == was->top && now->right <= was->right &&
-         now->bottom <= was->bottom;
-}
-
-// Everything is drawn again when the list scrolled, or when it grew (a scroll bar went).
-void KeepUnchangedRows(const ServerPage *page) {
-  RECT client;
-  if (!page->valid || SendMessageA(hwndServerList, LVM_GETTOPINDEX, 0, 0) != page->top ||
-      !GetClientRect(hwndServerList, &client) || !SameOrShrunk(&page->client, &client))
-    return;
-  int first = 0;
-  while (first < page->count && page->records[first] >= 0 &&
-         RowItemData(page->top + first) == page->records[first])
-    first++;
-  if (first < page->count && page->records[first] >= 0) MovePushedRows(page, first);
-  // Last, as Wine's ScrollWindowEx marks the rows above the moved ones for a repaint again.
-  for (int i = 0; i < first; i++) KeepRow(page->top + i);
-  KeepHeader(page, &client);
+    InsertAndSort(recordIndex, rows);
+  TRACE("inserted", recordIndex);
 }
 
 // The record the player list shows: the server list's selection mark, or record 0.
@@ -181,6 +140,7 @@ int SelectedServerRow(void) {
 static void SortColumn(HWND list, int column, PFNLVCOMPARE compare, int32_t *sortColumn) {
   SendMessageA(list, LVM_SORTITEMS, (WPARAM)column, (LPARAM)compare);
   *sortColumn = NextSortColumn(*sortColumn, column);
+  if (list == hwndServerList) rowsInPingOrder = false;
 }
 
 // Ctrl+C copies the selected row's address, as the menu's Copy Address does.

@@ -42,25 +42,58 @@ int TrackServerMenu(HWND owner, POINT at) {
   return command;
 }
 
-// The clipboard owns the memory once SetClipboardData has taken it.
-bool PutClipboardText(const char *text) {
-  size_t size = strlen(text) + 1;
+enum { CLIPBOARD_WAIT_MS = 500, CLIPBOARD_RETRY_MS = 20 };
+
+// Moveable memory holding size bytes of data, as the clipboard takes it; NULL when there is none.
+static HGLOBAL ClipboardMemory(const void *data, size_t size) {
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (memory == NULL) return false;
-  char *copy = (char *)GlobalLock(memory);
+  void *copy = memory != NULL ? GlobalLock(memory) : NULL;
   if (copy == NULL) {
-    GlobalFree(memory);
+    if (memory != NULL) GlobalFree(memory);
+    return NULL;
+  }
+  memcpy(copy, data, size);
+  GlobalUnlock(memory);
+  return memory;
+}
+
+// The clipboard owns the memory once SetClipboardData has taken it.
+static bool SetClipboardMemory(UINT format, HGLOBAL memory) {
+  if (memory == NULL) return false;
+  if (SetClipboardData(format, memory) != NULL) return true;
+  GlobalFree(memory);
+  return false;
+}
+
+// Another program (a clipboard manager, or rdpclip under Remote Desktop) may hold the clipboard
+// open for a moment: it is asked again for up to half a second.
+static bool OpenClipboardSoon(void) {
+  DWORD start = GetTickCount();
+  while (!OpenClipboard(hwndMain)) {
+    if (GetTickCount() - start >= CLIPBOARD_WAIT_MS) return false;
+    Sleep(CLIPBOARD_RETRY_MS);
+  }
+  return true;
+}
+
+// Both texts are set, so that no program depends on Windows' conversion from the ANSI one.
+static bool PlaceClipboardTexts(const char *text) {
+  WCHAR wide[ADDRESS_CELL_SIZE];
+  int length = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, ADDRESS_CELL_SIZE);
+  if (length <= 0) return false;
+  EmptyClipboard();
+  bool unicode = SetClipboardMemory(CF_UNICODETEXT, ClipboardMemory(wide, length * sizeof(WCHAR)));
+  return SetClipboardMemory(CF_TEXT, ClipboardMemory(text, strlen(text) + 1)) && unicode;
+}
+
+bool PutClipboardText(const char *text) {
+  if (!OpenClipboardSoon()) {
+    SetStatusText(STATUS_PART_MESSAGE, "Couldn't copy the address: the clipboard is in use.");
     return false;
   }
-  memcpy(copy, text, size);
-  GlobalUnlock(memory);
-  bool placed = false;
-  if (OpenClipboard(hwndMain)) {
-    EmptyClipboard();
-    placed = SetClipboardData(CF_TEXT, memory) != NULL;
-    CloseClipboard();
-  }
-  if (!placed) GlobalFree(memory);
+  bool placed = PlaceClipboardTexts(text);
+  CloseClipboard();
+  if (!placed) SetStatusText(STATUS_PART_MESSAGE, "Couldn't copy the address.");
   return placed;
 }
 

@@ -41,22 +41,9 @@ void HoldStatusBar(bool hold);
 // or the index is not a record in use.
 int RowRecordIndex(int row);
 
-// The server rows on the page, by the record each showed, noted before a row is inserted and
-// the list re-sorted (valid is false when the list already waited for a repaint of its own).
-struct ServerPage {
-  bool valid;
-  bool headerValid;
-  RECT client;
-  int top;
-  int count;
-  LPARAM records[MAX_SERVERS];
-};
-void NoteServerPage(ServerPage *page);
-// After the insertion and the sort: the rows that still show the record they showed are left
-// out of the repaint the sort asked for, and the rows a new row pushed down are moved rather
-// than drawn again, so a row landing below the page costs no repaint of it. The new row and
-// every other row whose record changed are repainted: a row shows as soon as it is in.
-void KeepUnchangedRows(const ServerPage *page);
+// Inserts the record's row where its ping belongs and leaves the moving of the rows below to the
+// list view; a list the player sorted by another column is sorted by ping again.
+void InsertServerRow(int recordIndex);
 
 // The row that Enter acts on: the server list's first selected row, or -1.
 int SelectedServerRow(void);
@@ -75,6 +62,7 @@ int TrackServerMenu(HWND owner, POINT at);
 // The row's Address cell ("127.0.0.1:27910"); false when there is no such row.
 enum { ADDRESS_CELL_SIZE = TEXT_FIELD_SIZE + 8 };  // the address, a colon and the port
 bool RowAddressText(int row, char *text, int size);
+// Puts an address on the clipboard as Unicode and ANSI text, or says in the status bar why not.
 bool PutClipboardText(const char *text);
 // Puts the row's address, as its Address cell shows it, on the clipboard as text.
 bool CopyRowAddress(int row);

@@ -10,7 +10,7 @@
 #include <string.h>
 #include <tlhelp32.h>
 
-enum { MAX_SAMPLES = 200000, DEFAULT_PASS_LIMIT_MS = 60000 };
+enum { MAX_SAMPLES = 200000, DEFAULT_PASS_LIMIT_MS = 60000, PASS_ROWS = 64 };
 
 static const ULONGLONG UNIX_EPOCH_AS_FILETIME = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
 
@@ -366,6 +366,22 @@ static void TimeInsertion(HWND list) {
   AddSample(NowMs() - start);
 }
 
+// A pass's rows put one by one into an empty list, each at a random place, and painted at once.
+static void TimePassInsertions(HWND list, int rows) {
+  SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+  UpdateWindow(list);
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT;
+  item.pszText = LPSTR_TEXTCALLBACKA;
+  for (int i = 0; i < rows; i++) {
+    item.iItem = (int)(((unsigned)i * 2654435761u >> 16) % (unsigned)(i + 1));
+    double start = NowMs();
+    SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    UpdateWindow(list);
+    AddSample(NowMs() - start);
+  }
+}
+
 // The list's vertical scroll bar given one row more, as the list view does for each row put in.
 static void TimeScrollBar(HWND list, int i) {
   SCROLLINFO info = {sizeof info, SIF_RANGE | SIF_PAGE, 0, 40 + i, 10, 0, 0};
@@ -392,7 +408,8 @@ static void TimePaint(HWND list, const RECT *area) {
 
 // wine-steps [COUNT]: what this Wine charges a bare program for the steps a refresh pass cannot
 // leave out, COUNT times each: a thread from CreateThread to running, a repaint of a list like
-// the browser's (one row, the whole list), a row put into it, its scroll bar given one row more
+// the browser's (one row, the whole list), a row put into it, a 64-server pass's rows put into it
+// one by one and painted, its scroll bar given one row more
 // and a status bar's text set.
 int CmdWineSteps(int argc, char **argv) {
   int count = ParseInt(argc > 0 ? argv[0] : NULL, 20);
@@ -413,6 +430,8 @@ int CmdWineSteps(int argc, char **argv) {
   PrintSteps("paint_list");
   for (int i = 0; i < count; i++) TimeInsertion(list);
   PrintSteps("insert_row");
+  TimePassInsertions(list, PASS_ROWS);
+  PrintSteps("pass_row");
   for (int i = 0; i < count; i++) TimeScrollBar(list, i);
   PrintSteps("scroll_bar");
   HWND statusBar = CreateWindowA(STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, GetParent(list),

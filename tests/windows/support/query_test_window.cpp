@@ -16,6 +16,7 @@
 
 QueryEvent queryEvents[QUERY_EVENT_LIMIT];
 int queryEventCount;
+volatile LONG passMessagesServed;
 void (*onRefreshEnabled)(void);
 
 static WNDPROC statusBarProc, serverListProc, buttonProc;
@@ -61,6 +62,7 @@ static LRESULT CALLBACK ServerListLogProc(HWND window, UINT message, WPARAM wPar
     if (event != NULL) {
       event->item = *(const LVITEMA *)lParam;
       event->result = (int)row;
+      event->rowsAscendingByPing = RowsAscendingByPing();
     }
     return row;
   }
@@ -89,7 +91,11 @@ static LRESULT CALLBACK ButtonLogProc(HWND window, UINT message, WPARAM wParam, 
 
 static LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NOTIFY) return HandleListNotify(wParam, lParam);
-  if (message == WM_APP_PASS) return HandlePassMessage(wParam, lParam);
+  if (message == WM_APP_PASS) {
+    LRESULT result = HandlePassMessage(wParam, lParam);
+    passMessagesServed++;
+    return result;
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -18,7 +18,7 @@ struct QueryEvent {
   char text[QUERY_EVENT_TEXT_SIZE];  // STATUS: the text
   LVITEMA item;                      // INSERT: the item as sent
   int result;                        // INSERT: the row the list view gave the item
-  bool rowsAscendingByPing;          // SORT: the rows' pings after the sort
+  bool rowsAscendingByPing;          // INSERT, SORT: the rows' pings after the message
   int32_t serverSortColumn;          // the global when the message arrived
   bool buttonEnabled;                // the Refresh button when the message arrived (ENABLE: new state)
   int rowCount;                      // server-list rows when the message arrived
@@ -27,6 +27,8 @@ struct QueryEvent {
 
 extern QueryEvent queryEvents[QUERY_EVENT_LIMIT];
 extern int queryEventCount;
+// WM_APP_PASS messages the main window has served.
+extern volatile LONG passMessagesServed;
 
 // Called on the GUI thread when the Refresh button is being enabled, while the thread that
 // enables it waits inside EnableWindow for the GUI thread to serve WM_ENABLE.
