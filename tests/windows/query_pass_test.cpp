@@ -193,11 +193,13 @@ TEST_F(QueryPassTest, SeveralServersEndSortedByPingWithOneCompletion) {
   }
 
   // The coordinator starts the queries 50 ms apart; each request waits for its "Querying"
-  // text to be served, so single gaps jitter and the whole span is checked.
+  // text to be served, so single gaps jitter, and on a loaded machine the first request can
+  // wait long enough to take a gap with it. The span only tells paced starts (200 ms) from
+  // starts all at once.
   for (int i = 1; i < 5; i++) EXPECT_GT(fakes[i].requestTimes[0], fakes[i - 1].requestTimes[0]) << i;
   DWORD span = fakes[4].requestTimes[0] - fakes[0].requestTimes[0];
-  EXPECT_GE(span, 185u);
-  EXPECT_LT(span, 400u);
+  EXPECT_GE(span, 120u);
+  EXPECT_LT(span, 1000u);
 }
 
 // A second click can reach the button before the coordinator disables it, or a Refresh can come
